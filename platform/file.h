@@ -1,0 +1,31 @@
+// Positioned input/output on one file, opened for reading and writing while
+// other processes may only read it.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Opens the file, creating it when it is missing.
+  static File OpenOrCreate(const char* path);
+
+  bool valid() const;
+  bool Size(uint32_t* size);
+  // Each transfers exactly len bytes at offset, or reports false.
+  bool ReadAt(uint32_t offset, void* buf, uint32_t len);
+  bool WriteAt(uint32_t offset, const void* buf, uint32_t len);
+
+ private:
+  intptr_t handle_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,47 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    this->~File();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (valid()) close(static_cast<int>(handle_));
+}
+
+File File::OpenOrCreate(const char* path) {
+  File f;
+  f.handle_ = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return f;
+}
+
+bool File::valid() const { return handle_ >= 0; }
+
+bool File::Size(uint32_t* size) {
+  struct stat st;
+  if (fstat(static_cast<int>(handle_), &st) != 0) return false;
+  *size = static_cast<uint32_t>(st.st_size);
+  return true;
+}
+
+bool File::ReadAt(uint32_t offset, void* buf, uint32_t len) {
+  return pread(static_cast<int>(handle_), buf, len, offset) == static_cast<ssize_t>(len);
+}
+
+bool File::WriteAt(uint32_t offset, const void* buf, uint32_t len) {
+  return pwrite(static_cast<int>(handle_), buf, len, offset) == static_cast<ssize_t>(len);
+}
+
+}  // namespace platform

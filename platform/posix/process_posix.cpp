@@ -1,0 +1,80 @@
+#include "platform/process.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+
+Process::Process(Process&& other) noexcept : handle_(other.handle_), status_(other.status_) {
+  other.handle_ = 0;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    handle_ = other.handle_;
+    status_ = other.status_;
+    other.handle_ = 0;
+  }
+  return *this;
+}
+
+// A child that is never waited for stays a zombie until this process ends,
+// the same lifetime a Windows process object has while its handle is open.
+Process::~Process() = default;
+
+Process Process::Start(const char* command_line) {
+  Process p;
+  pid_t pid = 0;
+  char sh[] = "/bin/sh", dash_c[] = "-c";
+  char* argv[] = {sh, dash_c, const_cast<char*>(command_line), nullptr};
+  const int rc = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
+  if (rc != 0) {
+    errno = rc;
+    return p;
+  }
+  p.handle_ = pid;
+  return p;
+}
+
+bool Process::valid() const { return handle_ != 0; }
+
+bool Process::ExitCode(uint32_t* code) {
+  if (status_ < 0) {
+    int status = 0;
+    const pid_t r = waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
+    if (r < 0) return false;
+    if (r == 0) {
+      *code = kStillActive;
+      return true;
+    }
+    status_ = status;
+  }
+  *code = WIFEXITED(status_) ? static_cast<uint32_t>(WEXITSTATUS(status_)) : 1u;
+  return true;
+}
+
+bool Process::Wait(uint32_t timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    uint32_t code = 0;
+    if (!ExitCode(&code)) return false;
+    if (code != kStillActive) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::string CurrentProgramPath() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+// A child process started from a command line, and its exit code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+constexpr uint32_t kStillActive = 259;  // STILL_ACTIVE: the process runs on
+
+class Process {
+ public:
+  Process() = default;
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process();  // closes the handle; the process itself runs on
+
+  // Starts the command line as a new process that inherits this one's start-up
+  // information, handles, environment and current directory. On Windows the
+  // first word names the program (CreateProcessA); elsewhere /bin/sh runs the
+  // line. On failure the result is not valid() and LastError() tells why.
+  static Process Start(const char* command_line);
+
+  bool valid() const;
+  // kStillActive while the process runs. False when the code cannot be read.
+  bool ExitCode(uint32_t* code);
+  // Waits for the end of the process, at most timeout_ms; true when it ended.
+  bool Wait(uint32_t timeout_ms);
+
+ private:
+  intptr_t handle_ = 0;
+  int status_ = -1;  // POSIX: the reaped wait status, -1 while not reaped
+};
+
+// The full path of the running program.
+std::string CurrentProgramPath();
+
+}  // namespace platform
