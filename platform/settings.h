@@ -1,0 +1,15 @@
+// Reads one string value of the program's settings: on Windows a registry
+// value under HKEY_LOCAL_MACHINE (key opened with KEY_READ and closed again at
+// once); on Linux a "Name=Value" line of the file named by $ORVEL_AGENT_CONF
+// (default /etc/orvel-agent.conf), where the key path is not used.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Copies the value, NUL included, into buffer. False when the key or value is
+// missing or unreadable, or when the value with its NUL exceeds size bytes.
+bool ReadSetting(const char* key_path, const char* name, char* buffer, uint32_t size);
+
+}  // namespace platform
