@@ -52,14 +52,13 @@ int WriteLogFile(const char* path, const char* timestamp, const char* text) {
   char line[LOG_LINE_SIZE];
   MakeBlankLine(line, sizeof line);
 
-  uint32_t size = 0;
-  if (!file.Size(&size)) return 0;
-  uint32_t slot = 1;
-  if (size >= LOG_LINE_SIZE + 2) {
-    char header[LOG_LINE_SIZE];
-    if (!file.ReadAt(0, header, sizeof header)) return 0;
-    slot = NextSlotFromHeader(header);
-  }
+  // A file shorter than 84 bytes holds no header to trust. One read of up to
+  // 84 bytes tells both the size and the header, a system call less than
+  // asking for the size first.
+  char head[LOG_LINE_SIZE + 2];
+  uint32_t got = 0;
+  if (!file.ReadAt(0, head, sizeof head, &got)) return 0;
+  uint32_t slot = got < sizeof head ? 1 : NextSlotFromHeader(head);
 
   // Timestamp, one space, then the text; whatever runs past byte 79 is cut
   // by the line end, even inside a double-byte character.

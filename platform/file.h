@@ -19,9 +19,9 @@ class File {
   static File OpenOrCreate(const char* path);
 
   bool valid() const;
-  bool Size(uint32_t* size);
-  // Each transfers exactly len bytes at offset, or reports false.
-  bool ReadAt(uint32_t offset, void* buf, uint32_t len);
+  // Reads up to len bytes at offset; *got says how many there were.
+  bool ReadAt(uint32_t offset, void* buf, uint32_t len, uint32_t* got);
+  // Writes exactly len bytes at offset, extending the file if need be.
   bool WriteAt(uint32_t offset, const void* buf, uint32_t len);
 
  private:

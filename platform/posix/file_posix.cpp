@@ -1,7 +1,6 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -29,15 +28,11 @@ File File::OpenOrCreate(const char* path) {
 
 bool File::valid() const { return handle_ >= 0; }
 
-bool File::Size(uint32_t* size) {
-  struct stat st;
-  if (fstat(static_cast<int>(handle_), &st) != 0) return false;
-  *size = static_cast<uint32_t>(st.st_size);
+bool File::ReadAt(uint32_t offset, void* buf, uint32_t len, uint32_t* got) {
+  const ssize_t n = pread(static_cast<int>(handle_), buf, len, offset);
+  if (n < 0) return false;
+  *got = static_cast<uint32_t>(n);
   return true;
-}
-
-bool File::ReadAt(uint32_t offset, void* buf, uint32_t len) {
-  return pread(static_cast<int>(handle_), buf, len, offset) == static_cast<ssize_t>(len);
 }
 
 bool File::WriteAt(uint32_t offset, const void* buf, uint32_t len) {

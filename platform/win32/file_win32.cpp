@@ -40,17 +40,11 @@ File File::OpenOrCreate(const char* path) {
 
 bool File::valid() const { return H(handle_) != INVALID_HANDLE_VALUE; }
 
-bool File::Size(uint32_t* size) {
-  DWORD s = GetFileSize(H(handle_), nullptr);
-  if (s == INVALID_FILE_SIZE) return false;
-  *size = s;
+bool File::ReadAt(uint32_t offset, void* buf, uint32_t len, uint32_t* got) {
+  DWORD n = 0;
+  if (!MoveTo(handle_, offset) || !ReadFile(H(handle_), buf, len, &n, nullptr)) return false;
+  *got = n;
   return true;
-}
-
-bool File::ReadAt(uint32_t offset, void* buf, uint32_t len) {
-  DWORD got = 0;
-  if (!MoveTo(handle_, offset)) return false;
-  return ReadFile(H(handle_), buf, len, &got, nullptr) && got == len;
 }
 
 bool File::WriteAt(uint32_t offset, const void* buf, uint32_t len) {

@@ -1,0 +1,229 @@
+// Sockets for Linux. What WSACleanup does to the sockets still open (they
+// stop working, blocked calls return) is done with shutdown() on every socket
+// this process still holds.
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace platform {
+namespace {
+
+// Never destroyed: threads that outlive a stop may still close sockets
+// while the process ends.
+struct OpenSockets {
+  std::mutex lock;
+  std::set<int> fds;
+};
+
+OpenSockets& Open() {
+  static OpenSockets* open = new OpenSockets;
+  return *open;
+}
+
+void Track(int fd) {
+  std::lock_guard<std::mutex> guard(Open().lock);
+  Open().fds.insert(fd);
+}
+
+void Untrack(int fd) {
+  std::lock_guard<std::mutex> guard(Open().lock);
+  Open().fds.erase(fd);
+}
+
+sockaddr_in ToSockaddr(const Ipv4Address& a) {
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_port = a.port;
+  sa.sin_addr.s_addr = a.address;
+  return sa;
+}
+
+}  // namespace
+
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+Socket::~Socket() { Close(); }
+
+Socket Socket::Create() {
+  Socket s;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return s;
+  // Windows lets a listener bind again at once after a restart; so do we.
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  Track(fd);
+  s.handle_ = fd;
+  return s;
+}
+
+bool Socket::valid() const { return handle_ != -1; }
+
+void Socket::Close() {
+  if (handle_ == -1) return;
+  Untrack(static_cast<int>(handle_));
+  close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+bool Socket::Bind(const Ipv4Address& local) {
+  const sockaddr_in sa = ToSockaddr(local);
+  return bind(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool Socket::Listen(int backlog) { return listen(static_cast<int>(handle_), backlog) == 0; }
+
+bool Socket::SetNonBlocking(bool on) {
+  const int fd = static_cast<int>(handle_);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+Socket Socket::Accept(Ipv4Address* peer) {
+  Socket s;
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  socklen_t len = sizeof sa;
+  const int fd = accept4(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &len,
+                         SOCK_CLOEXEC);
+  if (fd < 0) return s;
+  Track(fd);
+  s.handle_ = fd;
+  peer->address = sa.sin_addr.s_addr;
+  peer->port = sa.sin_port;
+  return s;
+}
+
+bool Socket::Connect(const Ipv4Address& remote) {
+  const sockaddr_in sa = ToSockaddr(remote);
+  int rc;
+  do {
+    rc = connect(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+int Socket::Recv(void* buffer, int size) {
+  ssize_t n;
+  do {
+    n = recv(static_cast<int>(handle_), buffer, static_cast<size_t>(size), 0);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int Socket::Send(const void* buffer, int size) {
+  ssize_t n;
+  do {
+    n = send(static_cast<int>(handle_), buffer, static_cast<size_t>(size), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int Socket::WaitReadable(uint32_t timeout_ms) {
+  pollfd p{static_cast<int>(handle_), POLLIN, 0};
+  const int n = poll(&p, 1, static_cast<int>(timeout_ms));
+  return n < 0 ? -1 : (n > 0 ? 1 : 0);
+}
+
+bool Socket::LocalAddress(Ipv4Address* local) {
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  socklen_t len = sizeof sa;
+  if (getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+    return false;
+  }
+  local->address = sa.sin_addr.s_addr;
+  local->port = sa.sin_port;
+  return true;
+}
+
+int SocketsStartup() { return 0; }
+
+int SocketsCleanup() {
+  std::lock_guard<std::mutex> guard(Open().lock);
+  for (int fd : Open().fds) shutdown(fd, SHUT_RDWR);
+  return 0;
+}
+
+int SocketError() { return errno; }
+
+bool IsWouldBlock(int code) { return code == EWOULDBLOCK || code == EAGAIN; }
+
+bool IsRefused(int code) { return code == ECONNREFUSED; }
+
+bool LookupServicePort(const char* name, const char* protocol, uint16_t* port) {
+  const char* path = std::getenv("ORVEL_SERVICES_FILE");
+  if (!path || !*path) {
+    servent result;
+    servent* se = nullptr;
+    char buf[1024];
+    if (getservbyname_r(name, protocol, &result, buf, sizeof buf, &se) != 0 || !se) {
+      errno = ENOENT;
+      return false;
+    }
+    *port = static_cast<uint16_t>(se->s_port);
+    return true;
+  }
+  FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  char line[512];
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, f)) {
+    if (char* hash = std::strchr(line, '#')) *hash = '\0';
+    char entry[128], port_proto[64];
+    unsigned number = 0;
+    char proto[32];
+    if (std::sscanf(line, "%127s %63s", entry, port_proto) != 2) continue;
+    if (std::sscanf(port_proto, "%u/%31s", &number, proto) != 2) continue;
+    if (std::strcmp(entry, name) != 0 || std::strcmp(proto, protocol) != 0) continue;
+    if (number == 0 || number > 65535) continue;
+    *port = htons(static_cast<uint16_t>(number));
+    found = true;
+  }
+  std::fclose(f);
+  if (!found) errno = ENOENT;
+  return found;
+}
+
+bool ResolveHost(const char* host, uint32_t* address) {
+  in_addr a;
+  if (inet_aton(host, &a) != 0) {
+    *address = a.s_addr;
+    return true;
+  }
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return false;
+  *address = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(res);
+  return true;
+}
+
+}  // namespace platform

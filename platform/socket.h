@@ -1,0 +1,67 @@
+// IPv4 stream sockets in the shape of Windows Sockets 1.1. Addresses and
+// ports are kept in network byte order, as in a sockaddr_in. Error codes are
+// the platform's own (WSAGetLastError on Windows, errno elsewhere), because
+// the agent writes them into its trace lines as they are.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+struct Ipv4Address {
+  uint32_t address;  // sin_addr, network byte order
+  uint16_t port;     // sin_port, network byte order
+};
+
+class Socket {
+ public:
+  Socket() = default;
+  Socket(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket();  // closes the socket
+
+  // A new IPv4 stream socket; not valid() on failure (SocketError() tells why).
+  static Socket Create();
+
+  bool valid() const;
+  void Close();
+
+  bool Bind(const Ipv4Address& local);
+  bool Listen(int backlog);
+  // FIONBIO: true makes calls return at once with a would-block error.
+  bool SetNonBlocking(bool on);
+  // The accepted connection, not valid() on failure; peer filled on success.
+  Socket Accept(Ipv4Address* peer);
+  bool Connect(const Ipv4Address& remote);
+  // Bytes received, 0 when the peer closed its side, -1 on error.
+  int Recv(void* buffer, int size);
+  // Bytes sent, -1 on error. Never raises a signal on a closed peer.
+  int Send(const void* buffer, int size);
+  // 1 readable (data or end of stream), 0 timed out, -1 error.
+  int WaitReadable(uint32_t timeout_ms);
+  bool LocalAddress(Ipv4Address* local);
+
+ private:
+  intptr_t handle_ = -1;
+};
+
+// WSAStartup for version 1.1; returns the call's result (0 on success).
+int SocketsStartup();
+// WSACleanup: every socket still open stops working. Returns the call's
+// result (0 on success).
+int SocketsCleanup();
+// The calling thread's last socket error code.
+int SocketError();
+bool IsWouldBlock(int code);
+bool IsRefused(int code);
+
+// The port of a services-database entry (getservbyname), network byte order.
+// On Linux a file named by $ORVEL_SERVICES_FILE, when set, is read instead of
+// the system's database, so that tests need not edit /etc/services.
+bool LookupServicePort(const char* name, const char* protocol, uint16_t* port);
+// A dotted IPv4 address or a host name; network byte order.
+bool ResolveHost(const char* host, uint32_t* address);
+
+}  // namespace platform

@@ -1,0 +1,144 @@
+#include "platform/socket.h"
+
+#include <winsock.h>
+
+#include <cstring>
+
+namespace platform {
+namespace {
+
+SOCKET S(intptr_t h) { return static_cast<SOCKET>(h); }
+
+sockaddr_in ToSockaddr(const Ipv4Address& a) {
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_port = a.port;
+  sa.sin_addr.s_addr = a.address;
+  return sa;
+}
+
+}  // namespace
+
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+Socket::~Socket() { Close(); }
+
+Socket Socket::Create() {
+  Socket s;
+  const SOCKET h = socket(AF_INET, SOCK_STREAM, 0);
+  if (h != INVALID_SOCKET) s.handle_ = static_cast<intptr_t>(h);
+  return s;
+}
+
+bool Socket::valid() const { return handle_ != -1; }
+
+void Socket::Close() {
+  if (handle_ == -1) return;
+  closesocket(S(handle_));
+  handle_ = -1;
+}
+
+bool Socket::Bind(const Ipv4Address& local) {
+  const sockaddr_in sa = ToSockaddr(local);
+  return bind(S(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool Socket::Listen(int backlog) { return listen(S(handle_), backlog) == 0; }
+
+bool Socket::SetNonBlocking(bool on) {
+  u_long arg = on ? 1 : 0;
+  return ioctlsocket(S(handle_), FIONBIO, &arg) == 0;
+}
+
+Socket Socket::Accept(Ipv4Address* peer) {
+  Socket s;
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  int len = sizeof sa;
+  const SOCKET h = accept(S(handle_), reinterpret_cast<sockaddr*>(&sa), &len);
+  if (h == INVALID_SOCKET) return s;
+  s.handle_ = static_cast<intptr_t>(h);
+  peer->address = sa.sin_addr.s_addr;
+  peer->port = sa.sin_port;
+  return s;
+}
+
+bool Socket::Connect(const Ipv4Address& remote) {
+  const sockaddr_in sa = ToSockaddr(remote);
+  return connect(S(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+int Socket::Recv(void* buffer, int size) {
+  const int n = recv(S(handle_), static_cast<char*>(buffer), size, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int Socket::Send(const void* buffer, int size) {
+  const int n = send(S(handle_), static_cast<const char*>(buffer), size, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int Socket::WaitReadable(uint32_t timeout_ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(S(handle_), &set);
+  timeval tv;
+  tv.tv_sec = static_cast<long>(timeout_ms / 1000);
+  tv.tv_usec = static_cast<long>(timeout_ms % 1000) * 1000;
+  const int n = select(0, &set, nullptr, nullptr, &tv);
+  return n == SOCKET_ERROR ? -1 : (n > 0 ? 1 : 0);
+}
+
+bool Socket::LocalAddress(Ipv4Address* local) {
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  int len = sizeof sa;
+  if (getsockname(S(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+  local->address = sa.sin_addr.s_addr;
+  local->port = sa.sin_port;
+  return true;
+}
+
+int SocketsStartup() {
+  WSADATA data;
+  return WSAStartup(0x0101, &data);
+}
+
+int SocketsCleanup() { return WSACleanup(); }
+
+int SocketError() { return WSAGetLastError(); }
+
+bool IsWouldBlock(int code) { return code == WSAEWOULDBLOCK; }
+
+bool IsRefused(int code) { return code == WSAECONNREFUSED; }
+
+bool LookupServicePort(const char* name, const char* protocol, uint16_t* port) {
+  const servent* se = getservbyname(name, protocol);
+  if (!se) return false;
+  *port = static_cast<uint16_t>(se->s_port);
+  return true;
+}
+
+bool ResolveHost(const char* host, uint32_t* address) {
+  const unsigned long a = inet_addr(host);
+  if (a != INADDR_NONE || std::strcmp(host, "255.255.255.255") == 0) {
+    *address = static_cast<uint32_t>(a);
+    return true;
+  }
+  const hostent* he = gethostbyname(host);
+  if (!he || he->h_addrtype != AF_INET || !he->h_addr_list[0]) return false;
+  std::memcpy(address, he->h_addr_list[0], 4);
+  return true;
+}
+
+}  // namespace platform
