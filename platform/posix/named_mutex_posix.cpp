@@ -41,6 +41,9 @@ std::string PathFor(const char* name) {
 Shared* MapShared(const char* name) {
   const int fd = open(PathFor(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
+  // Every user of the machine writes the same logs; the umask must not stop
+  // the next one from opening the mutex.
+  fchmod(fd, 0666);
   Shared* shared = nullptr;
   if (flock(fd, LOCK_EX) == 0) {
     struct stat st;
