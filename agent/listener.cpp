@@ -1,0 +1,195 @@
+#include "agent/listener.h"
+
+#include <cstring>
+
+#include "agent/adapters.h"
+#include "agent/agent_state.h"
+#include "agent/agent_trace.h"
+#include "agent/power_off.h"
+#include "agent/protocol.h"
+#include "log/operation_log.h"
+#include "platform/thread.h"
+
+namespace {
+
+constexpr int kSocketAttempts = 5;
+constexpr unsigned kSocketRetryMs = 20;
+constexpr unsigned kAcceptPollMs = 100;
+constexpr unsigned kThreadRetryMs = 100;
+constexpr int kBacklog = 5;
+
+// Set once before the first accept thread starts and never destroyed, so a
+// thread that outlives the stop sequence cannot meet a dead object.
+platform::Socket& hListenSocket() {
+  static platform::Socket* socket = new platform::Socket;
+  return *socket;
+}
+
+void StartSuccessor() {
+  while (!platform::StartDetachedThread(AcceptThreadProc, nullptr)) {
+    platform::SleepMs(kThreadRetryMs);
+  }
+}
+
+// OFF was acknowledged; only one power-off runs at a time on this PC.
+void RunPowerOff() {
+  const platform::WaitResult r = hShutdownMutex.Wait(0);
+  if (r != platform::WaitResult::kAcquired && r != platform::WaitResult::kAbandoned) {
+    Trace("Error WaitForSingleObject() : Code = %d", static_cast<int>(platform::LastError()));
+    return;
+  }
+  const uint32_t code = CountDown();
+  Trace("CountDown() finished : Code = %d", static_cast<int>(code));
+  hShutdownMutex.Release();
+}
+
+// Serves requests on one connection until it ends; the caller closes it.
+void ServeConnection(platform::Socket& connection, uint32_t peer) {
+  for (;;) {
+    uint8_t block[AGENT_BLOCK_SIZE];
+    std::memset(block, 0, sizeof block);
+    const int received = connection.Recv(block, sizeof block);
+    const int recv_error = received < 0 ? platform::SocketError() : 0;
+
+    uint8_t area[AGENT_BLOCK_SIZE];
+    uint32_t size = 0;
+    bool power_off_due = false;
+    switch (CheckRequest(received, block)) {
+      case RequestCheck::kRecvError:
+        Trace("Error recv() : Code = %d IPaddress %x", recv_error, peer);
+        return;
+      case RequestCheck::kBroken:
+        Trace("Connection Broken : IPaddress %x", peer);
+        return;
+      case RequestCheck::kBadLength:
+        Trace("Error recv() : Invalid Data Length IPaddress %x", peer);
+        return;
+      case RequestCheck::kBadHeaderId:
+        Trace("Error recv() : Invalid HeaderID IPaddress %x", peer);
+        return;
+      case RequestCheck::kBadVersion:
+        Trace("Error recv() : Invalid Data Version IPaddress %x", peer);
+        return;
+      case RequestCheck::kOff:
+        Trace("OFF Command Received : IPaddress %x", peer);
+        WriteOperationLog(OPLOG_POWER_OFF_RECEIVED, peer, LOG_AGENT_USER);
+        size = BuildOffResponse(area);
+        power_off_due = true;
+        break;
+      case RequestCheck::kMac: {
+        Trace("MAC Command Received : IPaddress %x", peer);
+        // An unreadable local address matches no adapter: status 2.
+        platform::Ipv4Address local{0xFFFFFFFFu, 0};
+        if (!connection.LocalAddress(&local)) {
+          Trace("Error getsockname() : Code = %d", platform::SocketError());
+          local.address = 0xFFFFFFFFu;
+        }
+        uint8_t mac[6];
+        const bool known = FindAdapterMac(local.address, mac);
+        size = BuildMacResponse(area, known ? mac : nullptr);
+        break;
+      }
+      case RequestCheck::kUnknownCommand:
+        Trace("Error recv() : Invalid Command IPaddress %x", peer);
+        size = BuildUnknownCommandResponse(area);
+        break;
+    }
+
+    if (connection.Send(area, static_cast<int>(size)) < 0) {
+      Trace("Error send() : Code = %d IPaddress %x", platform::SocketError(), peer);
+      return;
+    }
+    Trace("Response Data Send : IPaddress %x", peer);
+    if (power_off_due) RunPowerOff();
+  }
+}
+
+void AcceptAndServe() {
+  if (dwServiceStop) return;
+  dwThreadEnd = 0;
+  WriteLog("accept OK dwThreadEnd = 0 ｾｯﾄ", LOG_AGENT);
+
+  platform::Socket connection;
+  platform::Ipv4Address peer{0, 0};
+  for (;;) {
+    connection = hListenSocket().Accept(&peer);
+    const int error = connection.valid() ? 0 : platform::SocketError();
+    if (dwAgentEnd == 1) {
+      dwThreadEnd = 1;
+      WriteLog("AcceptThreadProc accept()中断 : dwAgentEnd = 1", LOG_AGENT);
+      return;
+    }
+    if (connection.valid()) break;
+    if (platform::IsWouldBlock(error)) {
+      platform::SleepMs(kAcceptPollMs);
+      continue;
+    }
+    StartSuccessor();
+    Trace("Error accept() : Code = %d", error);
+    return;
+  }
+
+  if (!connection.SetNonBlocking(false)) {
+    WriteLog("ioctlsocket 同期ﾓｰﾄﾞ Error", LOG_AGENT);
+    // Without a successor no connection would ever be accepted again.
+    connection.Close();
+    StartSuccessor();
+    return;
+  }
+  WriteLog("AcceptThreadProc accept ﾃﾞｰﾀ有り", LOG_AGENT);
+  StartSuccessor();
+  Trace("Connection Established : IPaddress %x", peer.address);
+  ServeConnection(connection, peer.address);
+}
+
+}  // namespace
+
+int GetAgentPort(platform::Ipv4Address* address) {
+  uint16_t port = 0;
+  if (!platform::LookupServicePort("QX_WOL_AGT", "tcp", &port)) return 0;
+  address->address = 0;
+  address->port = port;
+  return 1;
+}
+
+void StartListen() {
+  platform::Socket socket;
+  for (int attempt = 1; attempt <= kSocketAttempts; ++attempt) {
+    socket = platform::Socket::Create();
+    if (socket.valid()) break;
+    if (attempt == kSocketAttempts) {
+      Trace("Error socket() : Code = %d", platform::SocketError());
+      return;
+    }
+    platform::SleepMs(kSocketRetryMs);
+  }
+
+  platform::Ipv4Address address;
+  if (!GetAgentPort(&address)) {
+    Trace("Error getservbyname() : Code = %d", platform::SocketError());
+    return;
+  }
+  if (!socket.Bind(address)) {
+    Trace("Error bind() : Code = %d", platform::SocketError());
+    return;
+  }
+  if (!socket.Listen(kBacklog)) {
+    Trace("Error listen() : Code = %d", platform::SocketError());
+    return;
+  }
+  const bool nonblocking = socket.SetNonBlocking(true);
+  // Kept open even when it cannot be made non-blocking; no thread uses it then.
+  hListenSocket() = static_cast<platform::Socket&&>(socket);
+  if (!nonblocking) {
+    WriteLog("ioctlsocket 非中断ﾓｰﾄﾞ Error", LOG_AGENT);
+    return;
+  }
+  // A failed start is neither retried nor logged; the port stays unserved.
+  platform::StartDetachedThread(AcceptThreadProc, nullptr);
+}
+
+void AcceptThreadProc(void* /*unused*/) {
+  ++ThreadCnt;
+  AcceptAndServe();
+  --ThreadCnt;
+}
