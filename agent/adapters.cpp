@@ -1,19 +1,149 @@
 #include "agent/adapters.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
 #include "log/ring_log.h"
 
-// Until the adapter enumeration lands the list stays empty, so every MAC
-// request is answered with "no address known".
-void BuildAdapterList() { AdapterList = nullptr; }
+uint8_t (*NetbiosCall)(platform::Ncb* ncb) = platform::Netbios;
+
+namespace {
+
+constexpr int kResetAttempts = 5;
+constexpr uint32_t kResetPauseMs = 1000;
+constexpr uint32_t kAdapterStatusSize = 600;
+// "*" and 15 spaces: the adapter's own names.
+constexpr char kWildcardName[17] = "*               ";
+
+void FreeEntries(AdapterEntry* e) {
+  while (e) {
+    AdapterEntry* next = e->next;
+    std::free(e);
+    e = next;
+  }
+}
+
+bool ResetLana(platform::Ncb* ncb, uint8_t lana) {
+  for (int attempt = 0; attempt < kResetAttempts; ++attempt) {
+    std::memset(ncb, 0, sizeof *ncb);
+    ncb->command = platform::kNcbReset;
+    ncb->lana_num = lana;
+    const uint8_t rc = NetbiosCall(ncb);
+    if (rc == 0) return true;
+    char text[64];
+    std::snprintf(text, sizeof text, "Error Netbios()_1 : Code = 0x%x, lana_num = %d", rc, lana);
+    WriteLog(text, LOG_AGENT);
+    AgentSleep(kResetPauseMs);
+  }
+  return false;
+}
+
+// Issues the wildcard find-name on the reset request, growing the reply
+// buffer by one name entry while it is too small. Returns the reply (the
+// caller frees it) or nullptr after a failure, which is logged.
+uint8_t* FindWildcardName(platform::Ncb* ncb) {
+  std::memcpy(ncb->callname, kWildcardName, sizeof ncb->callname);
+  ncb->command = platform::kNcbFindName;
+  for (uint32_t size = platform::kFindNameHeaderSize + platform::kFindNameBufferSize;
+       size <= kFindNameBufferLimit; size += platform::kFindNameBufferSize) {
+    auto* reply = static_cast<uint8_t*>(std::calloc(1, size));
+    if (!reply) {
+      WriteLog("Error malloc()_2 : Memory Error", LOG_AGENT);
+      return nullptr;
+    }
+    ncb->buffer = reply;
+    ncb->length = static_cast<uint16_t>(size);
+    const uint8_t rc = NetbiosCall(ncb);
+    ncb->buffer = nullptr;
+    if (rc == 0) return reply;
+    std::free(reply);
+    if (rc == platform::kNrcBufLen) {
+      WriteLog("Error Netbios()_2 : NRC_BUFLEN", LOG_AGENT);
+      continue;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "Error Netbios()_2 : Code = %x", rc);
+    WriteLog(text, LOG_AGENT);
+    return nullptr;
+  }
+  return nullptr;
+}
+
+void ReadAdapterStatus(platform::Ncb* ncb, AdapterEntry* e) {
+  uint8_t status[kAdapterStatusSize] = {};
+  ncb->command = platform::kNcbAstat;
+  ncb->buffer = status;
+  ncb->length = sizeof status;
+  const uint8_t rc = NetbiosCall(ncb);
+  ncb->buffer = nullptr;
+  char text[64];
+  if (rc != 0) {
+    e->valid = 0;
+    std::snprintf(text, sizeof text, "Error GetMAC() : Code = %x", rc);
+    WriteLog(text, LOG_AGENT);
+    return;
+  }
+  e->valid = 1;
+  std::memcpy(e->mac, status, 6);
+  std::snprintf(text, sizeof text, "Get MACAddress : Address = %02X%02X%02X%02X%02X%02X", e->mac[0],
+                e->mac[1], e->mac[2], e->mac[3], e->mac[4], e->mac[5]);
+  WriteLog(text, LOG_AGENT);
+}
+
+}  // namespace
+
+void BuildAdapterList() {
+  // Built aside and published whole, so a reader never meets half an entry.
+  FreeEntries(AdapterList);
+  AdapterList = nullptr;
+  AdapterEntry* head = nullptr;
+
+  uint8_t lanas[platform::kLanaEnumSize] = {};
+  platform::Ncb ncb = {};
+  ncb.command = platform::kNcbEnum;
+  ncb.buffer = lanas;
+  ncb.length = sizeof lanas;
+  NetbiosCall(&ncb);
+  if (ncb.retcode != 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Error Netbios()_0 : Code = 0x%x", ncb.retcode);
+    WriteLog(text, LOG_AGENT);
+    return;
+  }
+
+  // The count byte cannot name more numbers than the 256-byte reply holds.
+  for (uint32_t n = 0; n < lanas[0]; ++n) {
+    auto* e = static_cast<AdapterEntry*>(std::calloc(1, sizeof(AdapterEntry)));
+    if (!e) {
+      WriteLog("Error malloc()_1 : Memory Error", LOG_AGENT);
+      continue;
+    }
+    e->lana = lanas[1 + n];
+    e->next = head;
+    head = e;
+  }
+
+  for (AdapterEntry* e = head; e; e = e->next) {
+    if (!ResetLana(&ncb, e->lana)) continue;
+    uint8_t* names = FindWildcardName(&ncb);
+    if (!names) continue;
+    // The last four bytes of the first name's destination address.
+    std::memcpy(&e->address,
+                names + platform::kFindNameHeaderSize + platform::kFindNameDestOffset + 2, 4);
+    ReadAdapterStatus(&ncb, e);
+    std::free(names);
+  }
+  AdapterList = head;
+}
 
 bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]) {
   for (const AdapterEntry* e = AdapterList; e; e = e->next) {
     if (e->address != local_address) continue;
     if (!e->valid) return false;
-    for (int i = 0; i < 6; ++i) mac[i] = e->mac[i];
+    std::memcpy(mac, e->mac, 6);
     return true;
   }
   return false;
@@ -23,9 +153,5 @@ void FreeList(AdapterEntry** head) {
   WriteLog("FreeList OK", LOG_AGENT);
   AdapterEntry* e = *head;
   *head = nullptr;
-  while (e) {
-    AdapterEntry* next = e->next;
-    std::free(e);
-    e = next;
-  }
+  FreeEntries(e);
 }

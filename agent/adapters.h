@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/netbios.h"
+
 struct AdapterEntry {
   uint8_t lana;          // adapter number as enumerated
   uint32_t address;      // IPv4 address, network byte order; 0 when unknown
@@ -11,7 +13,8 @@ struct AdapterEntry {
   AdapterEntry* next;
 };
 
-// Fills AdapterList; called once at start-up before the listener starts.
+// Fills AdapterList from the NetBIOS adapters (the interface list on Linux);
+// called once at start-up before the listener starts.
 void BuildAdapterList();
 
 // The MAC of the first entry whose address is local_address (network byte
@@ -20,3 +23,11 @@ bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]);
 
 // Releases every entry and empties the head.
 void FreeList(AdapterEntry** head);
+
+// platform::Netbios by default; tests script the replies through it.
+extern uint8_t (*NetbiosCall)(platform::Ncb* ncb);
+
+// The largest find-name reply buffer asked for: the request's length field
+// holds no more, so a reply still too small then leaves the entry without
+// an address.
+constexpr uint32_t kFindNameBufferLimit = 0xFFFF;

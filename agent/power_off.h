@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/power.h"
+
 // Runs the countdown program, if one is configured, and powers the PC off
 // unless it cancels. Called only by a thread holding hShutdownMutex. Returns 0.
 uint32_t CountDown();
@@ -10,3 +12,11 @@ uint32_t CountDown();
 // Enables the shutdown privilege and requests a forced power-off every 181
 // seconds until the service stops. Returns 0.
 uint32_t SystemShutdown();
+
+// The countdown length in seconds named by the last word of a countdown
+// command line: its leading digits, 1 to 9999, else 180.
+uint32_t CountdownLength(const char* command_line);
+
+// The power seam, replaced by tests: no test may power off this machine.
+extern platform::PrivilegeResult (*EnableShutdownPrivilegeCall)();
+extern uint32_t (*RequestPowerOffCall)();
