@@ -3,14 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 namespace platform {
 
 class File {
  public:
   File() = default;
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+  File& operator=(File&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   ~File();

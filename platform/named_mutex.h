@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 namespace platform {
 
@@ -15,8 +16,11 @@ enum class WaitResult {
 class NamedMutex {
  public:
   NamedMutex() = default;
-  NamedMutex(NamedMutex&& other) noexcept;
-  NamedMutex& operator=(NamedMutex&& other) noexcept;
+  NamedMutex(NamedMutex&& other) noexcept : state_(other.state_) { other.state_ = nullptr; }
+  NamedMutex& operator=(NamedMutex&& other) noexcept {
+    std::swap(state_, other.state_);
+    return *this;
+  }
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
   ~NamedMutex();

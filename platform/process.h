@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -11,8 +12,12 @@ constexpr uint32_t kStillActive = 259;  // STILL_ACTIVE: the process runs on
 class Process {
  public:
   Process() = default;
-  Process(Process&& other) noexcept;
-  Process& operator=(Process&& other) noexcept;
+  Process(Process&& other) noexcept { *this = std::move(other); }
+  Process& operator=(Process&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    std::swap(status_, other.status_);
+    return *this;
+  }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
   ~Process();  // closes the handle; the process itself runs on

@@ -5,17 +5,6 @@
 
 namespace platform {
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    this->~File();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File::~File() {
   if (valid()) close(static_cast<int>(handle_));
 }

@@ -86,19 +86,6 @@ struct NamedMutex::State {
   bool held;
 };
 
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept : state_(other.state_) {
-  other.state_ = nullptr;
-}
-
-NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
-  if (this != &other) {
-    this->~NamedMutex();
-    state_ = other.state_;
-    other.state_ = nullptr;
-  }
-  return *this;
-}
-
 NamedMutex::~NamedMutex() {
   if (!state_) return;
   if (state_->held) Release();

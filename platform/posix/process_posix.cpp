@@ -12,19 +12,6 @@ extern char** environ;
 
 namespace platform {
 
-Process::Process(Process&& other) noexcept : handle_(other.handle_), status_(other.status_) {
-  other.handle_ = 0;
-}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    handle_ = other.handle_;
-    status_ = other.status_;
-    other.handle_ = 0;
-  }
-  return *this;
-}
-
 // A child that is never waited for stays a zombie until this process ends,
 // the same lifetime a Windows process object has while its handle is open.
 Process::~Process() = default;

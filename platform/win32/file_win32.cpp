@@ -15,17 +15,6 @@ bool MoveTo(intptr_t h, uint32_t offset) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    this->~File();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File::~File() {
   if (valid()) CloseHandle(H(handle_));
 }

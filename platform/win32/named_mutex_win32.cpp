@@ -8,19 +8,6 @@ struct NamedMutex::State {
   HANDLE handle;
 };
 
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept : state_(other.state_) {
-  other.state_ = nullptr;
-}
-
-NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
-  if (this != &other) {
-    this->~NamedMutex();
-    state_ = other.state_;
-    other.state_ = nullptr;
-  }
-  return *this;
-}
-
 NamedMutex::~NamedMutex() {
   if (!state_) return;
   CloseHandle(state_->handle);

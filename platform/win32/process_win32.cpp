@@ -11,17 +11,6 @@ HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 }  // namespace
 
-Process::Process(Process&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    this->~Process();
-    handle_ = other.handle_;
-    other.handle_ = 0;
-  }
-  return *this;
-}
-
 Process::~Process() {
   if (handle_) CloseHandle(H(handle_));
 }
