@@ -1,0 +1,92 @@
+// The end-to-end harness (Linux side): commands with a time limit, processes
+// in the background, a private Xvfb, a private Wine prefix, screenshots.
+// Everything it starts it stops again by pid or by its own prefix.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int exit_code = -1;  // -1 when it did not end by itself (time-out, signal)
+  bool timed_out = false;
+  std::string out, err;
+};
+
+// Runs argv (no shell) with extra "NAME=value" entries over this process's
+// environment; kills its process group after timeout_ms.
+RunResult Run(const std::vector<std::string>& argv, int timeout_ms,
+              const std::vector<std::string>& env = {});
+
+// A process started in the background, its output going to log_path.
+class Background {
+ public:
+  Background() = default;
+  Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& log_path);
+  Background(Background&& other) noexcept;
+  Background& operator=(Background&& other) noexcept;
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  ~Background();  // kills the process group if it still runs
+
+  bool valid() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // Waits for the end at most timeout_ms; then *exit_code is its code, or -1
+  // after a signal. False on time-out.
+  bool Wait(int timeout_ms, int* exit_code);
+  void Kill();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A private X server on a free display (chosen by Xvfb itself).
+class Xvfb {
+ public:
+  // Kills a server left by an earlier run whose pid is in pid_file.
+  bool Start(const std::string& pid_file, const std::string& log_path);
+  void Stop();
+  ~Xvfb() { Stop(); }
+  const std::string& display() const { return display_; }  // ":N"
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_, pid_file_;
+};
+
+// The whole screen of the display as a PNG (imagemagick's import).
+bool Screenshot(const std::string& display, const std::string& png_path);
+
+// A private Wine prefix with its own persistent wineserver, run through
+// scripts/wine-prefix; a 32-bit prefix with ANSI code page 932.
+class WinePrefix {
+ public:
+  WinePrefix(std::string source_dir, std::string dir, std::string display);
+  ~WinePrefix() { Stop(); }
+
+  bool Create();  // once; later runs reuse the prefix
+  bool Start();   // the persistent wineserver
+  void Stop();    // wineserver -k for this prefix only
+  const std::string& dir() const { return dir_; }
+  std::vector<std::string> Env() const;
+
+  RunResult Wine(const std::vector<std::string>& args, int timeout_ms = 60000) const;
+  Background WineInBackground(const std::vector<std::string>& args,
+                              const std::string& log_path) const;
+  // Imports a REGEDIT4 text through regedit /s.
+  bool ImportRegistry(const std::string& reg_text) const;
+  // wine reg query KEY /s: false when the key is absent.
+  bool RegQuery(const std::string& key, std::string* out) const;
+
+ private:
+  std::string source_dir_, dir_, display_;
+  bool started_ = false;
+  pid_t watchdog_ = -1;  // stops the prefix should this process die unawares
+  int watchdog_pipe_ = -1;
+};
+
+}  // namespace e2e
