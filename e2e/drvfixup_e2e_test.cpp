@@ -139,9 +139,17 @@ class WineDesktop : public ::testing::Environment {
     mkdir((kSource + "/build").c_str(), 0755);
     mkdir((kSource + "/build/wine").c_str(), 0755);
     mkdir((kSource + "/build/screenshots").c_str(), 0755);
+    struct stat st;
+    if (stat((kBin + "/DRVFIXUP.exe").c_str(), &st) != 0 ||
+        stat((kBin + "/uidriver.exe").c_str(), &st) != 0) {
+      problem = "build the Windows programs first (scripts/build)";
+      return;
+    }
     const std::string base = kSource + "/build/wine/drvfixup";
+    problem = "Xvfb did not start";
     if (!xvfb.Start(base + ".xvfb.pid", base + ".xvfb.log")) return;
     prefix = std::make_unique<e2e::WinePrefix>(kSource, base, xvfb.display());
+    problem = "the Wine prefix did not start";
     if (!prefix->Create() || !prefix->Start()) return;
     // A virtual desktop draws caption bars; the dialog font of a Japanese
     // Windows maps to the proportional IPA Gothic.
@@ -160,6 +168,7 @@ class WineDesktop : public ::testing::Environment {
   e2e::Xvfb xvfb;
   std::unique_ptr<e2e::WinePrefix> prefix;
   bool ready = false;
+  std::string problem;
 };
 
 WineDesktop* desktop =
@@ -167,7 +176,7 @@ WineDesktop* desktop =
 
 class DrvfixupTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(desktop->ready) << "no Xvfb or Wine prefix"; }
+  void SetUp() override { ASSERT_TRUE(desktop->ready) << desktop->problem; }
 
   const e2e::WinePrefix& Prefix() { return *desktop->prefix; }
 
@@ -241,11 +250,15 @@ class DrvfixupTest : public ::testing::Test {
     EXPECT_EQ(icons, icon ? 1 : 0);
   }
 
-  // OK pressed on a supported system: the restart message, then the end.
-  void RunFixupToTheRestartMessage() {
+  // OK (or Enter) on a supported system: the restart message, then the end.
+  void RunFixupToTheRestartMessage(bool enter = false) {
     e2e::Background fixup = StartFixup();
     WaitAndList("dialog");
-    Click("dialog", IDOK);
+    if (enter) {
+      ASSERT_EQ(Driver({"key", "dialog", kCaption, "enter"}).exit_code, 0);
+    } else {
+      Click("dialog", IDOK);
+    }
     Listing box = WaitAndList("msgbox");
     Shot("message");
     ExpectMessageBox(box, kRestart932, kRestart, false);
@@ -393,9 +406,9 @@ TEST_F(DrvfixupTest, Windows98AndNt4AreRefusedWithExitCode2) {
   }
 }
 
-TEST_F(DrvfixupTest, Windows2000IsAccepted) {
+TEST_F(DrvfixupTest, Windows2000IsAcceptedAndEnterMeansOk) {
   Prepare(kDriverSettings, "win2k");
-  RunFixupToTheRestartMessage();
+  RunFixupToTheRestartMessage(/*enter=*/true);
   EXPECT_TRUE(DriverKeys().empty()) << "the HALTGATE key is still there";
 }
 
