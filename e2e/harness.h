@@ -66,7 +66,9 @@ bool Screenshot(const std::string& display, const std::string& png_path);
 class WinePrefix {
  public:
   WinePrefix(std::string source_dir, std::string dir, std::string display);
-  ~WinePrefix() { Stop(); }
+  ~WinePrefix() {
+    if (started_) Stop();
+  }
 
   bool Create();  // once; later runs reuse the prefix
   bool Start();   // the persistent wineserver
