@@ -1,7 +1,7 @@
 #include "drvfixup/driver_fixup.h"
 
 #include "drvfixup/fixup_registry.h"
-#include "drvfixup/reg_key.h"
+#include "platform/win32/reg_key.h"
 
 WindowsCheck CheckWindowsVersion() {
   OSVERSIONINFOA info;

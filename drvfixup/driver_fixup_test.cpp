@@ -8,7 +8,7 @@
 #include <string>
 
 #include "drvfixup/fixup_registry.h"
-#include "drvfixup/reg_key.h"
+#include "platform/win32/reg_key.h"
 
 namespace {
 

@@ -2,31 +2,16 @@
 
 #include <windows.h>
 
+#include "platform/win32/reg_key.h"
+
 namespace platform {
-namespace {
-
-class Key {
- public:
-  explicit Key(HKEY h) : h_(h) {}
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (h_) RegCloseKey(h_);
-  }
-
- private:
-  HKEY h_;
-};
-
-}  // namespace
 
 bool ReadSetting(const char* key_path, const char* name, char* buffer, uint32_t size) {
-  HKEY h = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-  Key key(h);
+  RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, key_path, KEY_READ) != ERROR_SUCCESS) return false;
   DWORD len = size;
   // The value type is not checked; the values are strings by convention.
-  if (RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &len) !=
+  if (RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &len) !=
       ERROR_SUCCESS) {
     return false;
   }
