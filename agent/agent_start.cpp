@@ -75,15 +75,15 @@ void AgentStop() {
     Trace("                 dwThreadEnd = %d", static_cast<int>(dwThreadEnd));
     break;
   }
-  Trace(" ThreadCnt = %d", static_cast<int>(ThreadCnt));
+  // Judged once, here: a thread still alive now may read the adapter list or
+  // take the mutex later, so both are then left to the end of the process.
+  const long alive = ThreadCnt;
+  Trace(" ThreadCnt = %ld", alive);
 
   const int rc = platform::SocketsCleanup();
   Trace("WSACleanup() : Return Code = %d,%d", rc, platform::SocketError());
   Trace("dwThreadEnd = %d", static_cast<int>(dwThreadEnd));
 
-  // A connection thread that outlived the wait may still read the list or
-  // take the mutex; then both are left to the end of the process.
-  const long alive = ThreadCnt;
   if (alive == 0) {
     FreeList(&AdapterList);
     hShutdownMutex = platform::NamedMutex();
