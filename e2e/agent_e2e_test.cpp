@@ -468,8 +468,9 @@ TEST_F(AgentUnderWine, StopWhileAConnectionIdlesWaitsTwentySeconds) {
 }
 
 TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInItsDirectory) {
-  // A Windows service starts in the system directory: that is ".\".
-  const fs::path cwd = fs::path(prefix_->dir()) / "drive_c/windows/system32";
+  // ".\" is the service's current directory. Windows starts services in
+  // %SystemRoot%\system32; Wine's service manager starts them in C:\windows.
+  const fs::path cwd = fs::path(prefix_->dir()) / "drive_c/windows";
   RemoveLogs(cwd);
   RemoveLogs(site_.log_dir);
   WriteServicesEntry(false);
@@ -500,6 +501,8 @@ TEST_F(AgentUnderWine, StartedFromAShellLogsTheDispatcherErrorAndEnds) {
   RemoveLogs(site_.log_dir);
   const e2e::RunResult r = Wine({"C:\\ORVEL\\PWRAGENT.exe"}, 30000);
   EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  site_.WaitForTrace("Error StartServiceCtrlDispatcher() : Code = 1063", 5000);
   // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
   EXPECT_EQ(LogTexts(site_.trace()),
             std::vector<std::string>{"Error StartServiceCtrlDispatcher() : Code = 1063"});
@@ -553,9 +556,9 @@ TEST_F(AgentNative, ServesTheManagerAndStopsInAboutASecond) {
   ExpectMacMacOffInTurn(site_);
   ExpectTwoManagersAndAThird(site_);
   SleepMs(300);
-  const double seconds = Stop();
-  EXPECT_GT(seconds, 0.9);
-  EXPECT_LT(seconds, 2.5);
+  // One 1000 ms pause, or none when the waiting thread happens to poll right
+  // after the signal.
+  EXPECT_LT(Stop(), 2.5);
   ExpectCleanStopTrace(site_);
 }
 
