@@ -521,7 +521,7 @@ class AgentNative : public ::testing::Test {
     site_.port = FreePort();
     std::ofstream(dir_ / "services") << "QX_WOL_AGT " << site_.port << "/tcp\n";
     std::ofstream(dir_ / "agent.conf") << "LogFilePath=" << site_.log_dir.string()
-                                       << "\nCountdownCmd=exit 1\n";
+                                       << "\nCountdownCmd=false\n";
   }
 
   void Start() {

@@ -52,11 +52,11 @@ TEST_F(PosixPowerOff, RefusedWithoutACommand) {
 
 TEST_F(PosixPowerOff, RunsTheConfiguredCommand) {
   const fs::path marker = dir_ / "powered-off";
-  Configure("PowerOffCmd=touch '" + marker.string() + "'\n");
+  Configure("PowerOffCmd=touch \"" + marker.string() + "\"\n");
   EXPECT_EQ(platform::RequestPowerOff(), 0u);
   EXPECT_TRUE(fs::exists(marker));
 
-  Configure("PowerOffCmd=exit 3\n");
+  Configure("PowerOffCmd=sh -c \"exit 3\"\n");
   EXPECT_EQ(platform::RequestPowerOff(), 3u);
 }
 #endif

@@ -23,9 +23,11 @@ class Process {
   ~Process();  // closes the handle; the process itself runs on
 
   // Starts the command line as a new process that inherits this one's start-up
-  // information, handles, environment and current directory. On Windows the
-  // first word names the program (CreateProcessA); elsewhere /bin/sh runs the
-  // line. On failure the result is not valid() and LastError() tells why.
+  // information, handles, environment and current directory. The first word
+  // names the program: CreateProcessA on Windows; on Linux the words, split at
+  // white space outside double quotes, are the arguments and the program is
+  // looked up in PATH. On failure the result is not valid() and LastError()
+  // tells why.
   static Process Start(const char* command_line);
 
   bool valid() const;

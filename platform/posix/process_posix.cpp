@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -16,12 +18,47 @@ namespace platform {
 // the same lifetime a Windows process object has while its handle is open.
 Process::~Process() = default;
 
+namespace {
+
+// Words as Windows programs split their command lines, without the backslash
+// rules: white space separates, double quotes group and are dropped.
+std::vector<std::string> SplitCommandLine(const char* line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false, quoted = false;
+  for (const char* p = line; *p; ++p) {
+    if (*p == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if (!quoted && (*p == ' ' || *p == '\t')) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      word += *p;
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+}  // namespace
+
 Process Process::Start(const char* command_line) {
   Process p;
+  std::vector<std::string> words = SplitCommandLine(command_line);
+  if (words.empty()) {
+    errno = ENOENT;
+    return p;
+  }
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  char sh[] = "/bin/sh", dash_c[] = "-c";
-  char* argv[] = {sh, dash_c, const_cast<char*>(command_line), nullptr};
-  const int rc = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
+  // A program that cannot be run fails here, as CreateProcessA does, rather
+  // than as a child that exits 127.
+  const int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
   if (rc != 0) {
     errno = rc;
     return p;
