@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 namespace platform {
 
@@ -16,8 +17,11 @@ struct Ipv4Address {
 class Socket {
  public:
   Socket() = default;
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
+  Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+  Socket& operator=(Socket&& other) noexcept {
+    std::swap(handle_, other.handle_);  // the old socket closes with `other`
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
   ~Socket();  // closes the socket

@@ -55,17 +55,6 @@ sockaddr_in ToSockaddr(const Ipv4Address& a) {
 
 }  // namespace
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 Socket::~Socket() { Close(); }
 
 Socket Socket::Create() {
