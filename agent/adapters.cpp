@@ -1,11 +1,11 @@
 #include "agent/adapters.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
+#include "agent/agent_trace.h"
 #include "log/ring_log.h"
 
 uint8_t (*NetbiosCall)(platform::Ncb* ncb) = platform::Netbios;
@@ -33,9 +33,7 @@ bool ResetLana(platform::Ncb* ncb, uint8_t lana) {
     ncb->lana_num = lana;
     const uint8_t rc = NetbiosCall(ncb);
     if (rc == 0) return true;
-    char text[64];
-    std::snprintf(text, sizeof text, "Error Netbios()_1 : Code = 0x%x, lana_num = %d", rc, lana);
-    WriteLog(text, LOG_AGENT);
+    Trace("Error Netbios()_1 : Code = 0x%x, lana_num = %d", rc, lana);
     AgentSleep(kResetPauseMs);
   }
   return false;
@@ -64,9 +62,7 @@ uint8_t* FindWildcardName(platform::Ncb* ncb) {
       WriteLog("Error Netbios()_2 : NRC_BUFLEN", LOG_AGENT);
       continue;
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "Error Netbios()_2 : Code = %x", rc);
-    WriteLog(text, LOG_AGENT);
+    Trace("Error Netbios()_2 : Code = %x", rc);
     return nullptr;
   }
   return nullptr;
@@ -79,18 +75,15 @@ void ReadAdapterStatus(platform::Ncb* ncb, AdapterEntry* e) {
   ncb->length = sizeof status;
   const uint8_t rc = NetbiosCall(ncb);
   ncb->buffer = nullptr;
-  char text[64];
   if (rc != 0) {
     e->valid = 0;
-    std::snprintf(text, sizeof text, "Error GetMAC() : Code = %x", rc);
-    WriteLog(text, LOG_AGENT);
+    Trace("Error GetMAC() : Code = %x", rc);
     return;
   }
   e->valid = 1;
   std::memcpy(e->mac, status, 6);
-  std::snprintf(text, sizeof text, "Get MACAddress : Address = %02X%02X%02X%02X%02X%02X", e->mac[0],
-                e->mac[1], e->mac[2], e->mac[3], e->mac[4], e->mac[5]);
-  WriteLog(text, LOG_AGENT);
+  Trace("Get MACAddress : Address = %02X%02X%02X%02X%02X%02X", e->mac[0], e->mac[1], e->mac[2],
+        e->mac[3], e->mac[4], e->mac[5]);
 }
 
 }  // namespace
@@ -108,9 +101,7 @@ void BuildAdapterList() {
   ncb.length = sizeof lanas;
   NetbiosCall(&ncb);
   if (ncb.retcode != 0) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Error Netbios()_0 : Code = 0x%x", ncb.retcode);
-    WriteLog(text, LOG_AGENT);
+    Trace("Error Netbios()_0 : Code = 0x%x", ncb.retcode);
     return;
   }
 

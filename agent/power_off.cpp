@@ -1,10 +1,10 @@
 #include "agent/power_off.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
+#include "agent/agent_trace.h"
 #include "log/operation_log.h"
 #include "log/ring_log.h"
 #include "platform/named_mutex.h"
@@ -23,15 +23,6 @@ constexpr long kPollGrace = 60;
 constexpr uint32_t kPollMs = 1000;
 constexpr uint32_t kPassMs = 1000;
 constexpr uint32_t kPassesPerRequest = 181;
-
-// One trace line with one number; the caller passes the type its format
-// names (int for %d, long for %ld).
-template <typename T>
-void Trace(const char* format, T value) {
-  char text[128];
-  std::snprintf(text, sizeof text, format, value);
-  WriteLog(text, LOG_AGENT);
-}
 
 // Runs the countdown program to its end or to the poll limit. Returns false
 // when it could not be started; otherwise *exit_code is its exit code, 0
