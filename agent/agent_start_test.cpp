@@ -8,29 +8,19 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "agent/agent_state.h"
+#include "log/log_test_support.h"
 #include "log/ring_log.h"
-#include "log/ring_reader.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Texts(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::string> records, texts;
-  std::string error;
-  if (bytes.empty() || !ReadRingLog(bytes, &records, &error)) return texts;
-  for (const std::string& r : records) texts.push_back(r.size() > 24 ? r.substr(24) : "");
-  return texts;
-}
+using logtest::LogTexts;
 
 bool Contains(const std::vector<std::string>& v, const std::string& s) {
   for (const std::string& x : v) {
@@ -55,22 +45,22 @@ TEST(AgentLifecycle, StopDuringStartupWaitsForItAndLaterStartupDoesNothing) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(dwServiceStop.load(), 1u);  // the flags are set at once
   EXPECT_EQ(dwAgentEnd.load(), 1u);
-  EXPECT_TRUE(Texts(trace).empty()) << "the stop sequence cleaned up during start-up";
+  EXPECT_TRUE(LogTexts(trace).empty()) << "the stop sequence cleaned up during start-up";
 
   // Start-up clears dwServiceStop; the stop sequence must set it again.
   dwServiceStop = 0;
   startup.unlock();
   stop.join();
   EXPECT_EQ(dwServiceStop.load(), 1u);
-  const std::vector<std::string> after_stop = Texts(trace);
+  const std::vector<std::string> after_stop = LogTexts(trace);
   ASSERT_FALSE(after_stop.empty());
   EXPECT_EQ(after_stop.front(), " ThreadCnt = 0");
   EXPECT_TRUE(Contains(after_stop, "FreeList OK"));
   EXPECT_EQ(after_stop.back(), "ORVEL/TAV Agent End");
-  EXPECT_EQ(Texts(dir / "TAVANLOG.TXT"), std::vector<std::string>{"エージェント終了"});
+  EXPECT_EQ(LogTexts(dir / "TAVANLOG.TXT"), std::vector<std::string>{"エージェント終了"});
 
   AgentStart();
-  EXPECT_EQ(Texts(trace), after_stop) << "start-up ran after the stop";
+  EXPECT_EQ(LogTexts(trace), after_stop) << "start-up ran after the stop";
   EXPECT_EQ(dwServiceStop.load(), 1u);
   EXPECT_EQ(ThreadCnt.load(), 0);
 

@@ -11,19 +11,12 @@
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
 #include "log/log_test_support.h"
-#include "log/ring_reader.h"
 
 namespace agenttest {
 
-// The record texts of one log, oldest first, without their timestamps
-// ("2001/10/05 01:39:14.007 ").
+// The record texts of one log in the scratch directory, oldest first.
 inline std::vector<std::string> LogTexts(const logtest::ScratchLogDir& dir, const char* file) {
-  std::vector<std::string> records, texts;
-  std::string error;
-  const std::string bytes = logtest::ReadAll(dir.Path(file));
-  if (bytes.empty() || !ReadRingLog(bytes, &records, &error)) return texts;
-  for (const std::string& r : records) texts.push_back(r.size() > 24 ? r.substr(24) : "");
-  return texts;
+  return logtest::LogTexts(dir.dir() / file);
 }
 
 inline std::vector<std::string> TraceTexts(const logtest::ScratchLogDir& dir) {

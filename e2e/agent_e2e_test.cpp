@@ -2,186 +2,28 @@
 // manager, driven over loopback like the manager console drives it, its logs
 // read from the prefix. The listener scenarios run once more against the
 // Linux build of the agent.
-#include <arpa/inet.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "agent/protocol.h"
+#include "e2e/agent_peer.h"
 #include "e2e/harness.h"
-#include "log/ring_reader.h"
-#include "platform/socket.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
+using namespace e2e;
 
 const std::string kSource = ORVEL_SOURCE_DIR;
-const char kService[] = "ORVEL Nimbrel";
-const char kAgentKey[] = "HKLM\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent";
 // 127.0.0.1 as the agent writes it: sin_addr read as one little-endian word.
 const char kLoopbackHex[] = "100007f";
 
-double SecondsSince(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// The texts of a ring log, oldest first, without their timestamps.
-std::vector<std::string> LogTexts(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::string> records, texts;
-  std::string error;
-  if (bytes.empty() || !ReadRingLog(bytes, &records, &error)) return texts;
-  for (const std::string& r : records) texts.push_back(r.size() > 24 ? r.substr(24) : "");
-  return texts;
-}
-
-size_t Count(const std::vector<std::string>& texts, const std::string& text) {
-  size_t n = 0;
-  for (const std::string& t : texts) n += (t == text);
-  return n;
-}
-
 std::string Line(const char* text) { return std::string(text) + " IPaddress " + kLoopbackHex; }
-
-bool Listening(uint16_t port) {
-  std::ifstream tcp("/proc/net/tcp");
-  char want[16];
-  std::snprintf(want, sizeof want, ":%04X ", port);
-  std::string line;
-  while (std::getline(tcp, line)) {
-    // local address, remote 00000000:0000, state 0A (listen)
-    if (line.find(want) != std::string::npos && line.find(" 00000000:0000 0A ") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
-}
-
-uint16_t FreePort() {
-  platform::Socket s = platform::Socket::Create();
-  platform::Ipv4Address a{htonl(INADDR_LOOPBACK), 0};
-  platform::Ipv4Address bound{0, 0};
-  if (!s.Bind(a) || !s.LocalAddress(&bound)) return 0;
-  return ntohs(bound.port);
-}
-
-Bytes Request(uint32_t command, size_t size = 40) {
-  uint8_t area[AGENT_BLOCK_SIZE];
-  BuildRequest(area, command);
-  Bytes b(area, area + AGENT_BLOCK_SIZE);
-  b.resize(size, 0);
-  return b;
-}
-
-Bytes Expected(uint32_t (*build)(uint8_t (&)[AGENT_BLOCK_SIZE])) {
-  uint8_t area[AGENT_BLOCK_SIZE];
-  const uint32_t n = build(area);
-  return Bytes(area, area + n);
-}
-
-uint32_t BuildNoMac(uint8_t (&area)[AGENT_BLOCK_SIZE]) { return BuildMacResponse(area, nullptr); }
-
-const Bytes kNoMacReply = Expected(BuildNoMac);
-const Bytes kOffReply = Expected(BuildOffResponse);
-const Bytes kUnknownReply = Expected(BuildUnknownCommandResponse);
-
-// A manager's connection to the agent on loopback.
-class Manager {
- public:
-  explicit Manager(uint16_t port) : socket_(platform::Socket::Create()) {
-    connected_ = socket_.Connect(platform::Ipv4Address{htonl(INADDR_LOOPBACK), htons(port)});
-  }
-  bool connected() const { return connected_; }
-
-  bool Send(const Bytes& b) {
-    return socket_.Send(b.data(), static_cast<int>(b.size())) == static_cast<int>(b.size());
-  }
-
-  // Exactly `size` bytes, or what came before a close or the time-out.
-  Bytes Read(size_t size, int timeout_ms = 10000) {
-    Bytes got;
-    const auto start = Clock::now();
-    while (got.size() < size) {
-      const int left = timeout_ms - static_cast<int>(SecondsSince(start) * 1000);
-      if (left <= 0 || socket_.WaitReadable(static_cast<uint32_t>(left)) != 1) break;
-      uint8_t buf[256];
-      const int n = socket_.Recv(buf, static_cast<int>(std::min(sizeof buf, size - got.size())));
-      if (n <= 0) break;
-      got.insert(got.end(), buf, buf + n);
-    }
-    return got;
-  }
-
-  Bytes Ask(const Bytes& request, size_t reply_size) {
-    if (!Send(request)) return {};
-    return Read(reply_size);
-  }
-
-  // The agent closed the connection and sent nothing before.
-  bool ClosedWithoutReply(int timeout_ms = 10000) {
-    if (socket_.WaitReadable(static_cast<uint32_t>(timeout_ms)) != 1) return false;
-    uint8_t b[64];
-    return socket_.Recv(b, sizeof b) <= 0;
-  }
-
-  // Nothing arrives and the connection stays open.
-  bool Quiet(int ms) { return socket_.WaitReadable(static_cast<uint32_t>(ms)) == 0; }
-
- private:
-  platform::Socket socket_;
-  bool connected_ = false;
-};
-
-// An agent under test: where it listens and where it logs.
-struct AgentSite {
-  uint16_t port = 0;
-  fs::path log_dir;
-
-  fs::path trace() const { return log_dir / "QX_WOL_A.LOG"; }
-  fs::path oplog() const { return log_dir / "TAVANLOG.TXT"; }
-
-  bool WaitForTrace(const std::string& text, int timeout_ms = 10000) const {
-    const auto start = Clock::now();
-    do {
-      for (const std::string& t : LogTexts(trace())) {
-        if (t == text) return true;
-      }
-      SleepMs(50);
-    } while (SecondsSince(start) * 1000 < timeout_ms);
-    return false;
-  }
-  bool WaitForTracePrefix(const std::string& prefix, std::string* found,
-                          int timeout_ms = 10000) const {
-    const auto start = Clock::now();
-    do {
-      for (const std::string& t : LogTexts(trace())) {
-        if (t.compare(0, prefix.size(), prefix) == 0) {
-          *found = t;
-          return true;
-        }
-      }
-      SleepMs(50);
-    } while (SecondsSince(start) * 1000 < timeout_ms);
-    return false;
-  }
-};
 
 // ---- Listener scenarios, the same for the Windows and the Linux agent.
 
@@ -189,11 +31,11 @@ void ExpectMacAndUnknownCommand(const AgentSite& a) {
   Manager m(a.port);
   ASSERT_TRUE(m.connected());
   // No adapter owns 127.0.0.1: status 2, no data, 40 bytes exactly.
-  EXPECT_EQ(m.Ask(Request(CMD_MAC), 48), kNoMacReply);
+  EXPECT_EQ(m.Ask(Request(CMD_MAC), 48), NoMacReply());
   // Command 3 gets code 0, status 1, and the connection keeps serving.
-  EXPECT_EQ(m.Ask(Request(3), 40), kUnknownReply);
+  EXPECT_EQ(m.Ask(Request(3), 40), UnknownCommandReply());
   EXPECT_TRUE(m.Quiet(200));
-  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), kNoMacReply);
+  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), NoMacReply());
   EXPECT_TRUE(a.WaitForTrace(Line("Error recv() : Invalid Command")));
   EXPECT_TRUE(a.WaitForTrace(Line("MAC Command Received :")));
 }
@@ -240,22 +82,23 @@ void ExpectFraming(const AgentSite& a) {
     SCOPED_TRACE(size);
     Bytes r = Request(CMD_MAC, size);
     for (size_t i = 40; i < size; ++i) r[i] = 0xEE;
-    ASSERT_EQ(m.Ask(r, 40), kNoMacReply);
+    ASSERT_EQ(m.Ask(r, 40), NoMacReply());
     ASSERT_TRUE(m.Quiet(100));
   }
   // 88 bytes at once: a request of 48, and the next 40 are the next request.
   Bytes two = Request(CMD_MAC, 48);
   const Bytes off_head = Request(3);
   two.insert(two.end(), off_head.begin(), off_head.end());
-  Bytes both = kNoMacReply;
-  both.insert(both.end(), kUnknownReply.begin(), kUnknownReply.end());
+  Bytes both = NoMacReply();
+  const Bytes unknown = UnknownCommandReply();
+  both.insert(both.end(), unknown.begin(), unknown.end());
   EXPECT_EQ(m.Ask(two, 80), both);
   EXPECT_TRUE(m.Quiet(100));
 
   // 50 bytes: the 2 beyond 48 arrive as a request of their own, too short.
   Manager n(a.port);
   ASSERT_TRUE(n.connected());
-  EXPECT_EQ(n.Ask(Request(CMD_MAC, 50), 40), kNoMacReply);
+  EXPECT_EQ(n.Ask(Request(CMD_MAC, 50), 40), NoMacReply());
   EXPECT_TRUE(n.ClosedWithoutReply());
 }
 
@@ -265,12 +108,12 @@ void ExpectMacMacOffInTurn(const AgentSite& a) {
   ASSERT_TRUE(m.connected());
   // Sent one after another (together they would break the one-receive
   // framing), each is answered in turn.
-  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), kNoMacReply);
-  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), kNoMacReply);
-  EXPECT_EQ(m.Ask(Request(CMD_OFF), 40), kOffReply);
+  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), NoMacReply());
+  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), NoMacReply());
+  EXPECT_EQ(m.Ask(Request(CMD_OFF), 40), OffReply());
   // The countdown program cancels; then the same connection reads again.
   EXPECT_TRUE(a.WaitForTrace("CountDown() finished : Code = 0", 30000));
-  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), kNoMacReply);
+  EXPECT_EQ(m.Ask(Request(CMD_MAC), 40), NoMacReply());
   const std::vector<std::string> op = LogTexts(a.oplog());
   EXPECT_EQ(Count(op, "電源OFFコマンド受信(IPアドレス：127.0.0.1)"), 1u);
   EXPECT_EQ(Count(op, "電源OFF取り消し"), cancelled_before + 1);
@@ -283,12 +126,12 @@ void ExpectTwoManagersAndAThird(const AgentSite& a) {
   ASSERT_TRUE(first.connected());
   ASSERT_TRUE(second.connected());
   // Both connections are held open by their threads; both are served.
-  EXPECT_EQ(second.Ask(Request(CMD_MAC), 40), kNoMacReply);
-  EXPECT_EQ(first.Ask(Request(CMD_MAC), 40), kNoMacReply);
+  EXPECT_EQ(second.Ask(Request(CMD_MAC), 40), NoMacReply());
+  EXPECT_EQ(first.Ask(Request(CMD_MAC), 40), NoMacReply());
   Manager third(a.port);
   ASSERT_TRUE(third.connected());
-  EXPECT_EQ(third.Ask(Request(3), 40), kUnknownReply);
-  EXPECT_EQ(first.Ask(Request(CMD_MAC), 40), kNoMacReply);
+  EXPECT_EQ(third.Ask(Request(3), 40), UnknownCommandReply());
+  EXPECT_EQ(first.Ask(Request(CMD_MAC), 40), NoMacReply());
 }
 
 // The trace of a stop with no thread left after the wait.
@@ -339,8 +182,8 @@ class AgentUnderWine : public ::testing::Test {
     ASSERT_NE(site_.port, 0);
     WriteServicesEntry(true);
     ASSERT_TRUE(WriteAgentKey());
-    Wine({"sc", "delete", kService});
-    ASSERT_EQ(Wine({"sc", "create", kService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
+    Wine({"sc", "delete", kAgentService});
+    ASSERT_EQ(Wine({"sc", "create", kAgentService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
   }
 
   static void TearDownTestSuite() {
@@ -354,16 +197,7 @@ class AgentUnderWine : public ::testing::Test {
   }
 
   static void WriteServicesEntry(bool present) {
-    const fs::path file =
-        fs::path(prefix_->dir()) / "drive_c/windows/system32/drivers/etc/services";
-    std::ifstream in(file);
-    std::string kept, line;
-    while (std::getline(in, line)) {
-      if (line.compare(0, 11, "QX_WOL_AGT ") != 0) kept += line + "\n";
-    }
-    in.close();
-    if (present) kept += "QX_WOL_AGT " + std::to_string(site_.port) + "/tcp\r\n";
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << kept;
+    e2e::WriteServicesEntry(*prefix_, present ? site_.port : 0);
   }
 
   // LogFilePath in the prefix; a countdown program that cancels at once, so
@@ -380,18 +214,12 @@ class AgentUnderWine : public ::testing::Test {
     fs::remove(dir / "TAVANLOG.TXT");
   }
 
-  static std::string State() {
-    const std::string out = Wine({"sc", "query", kService}).out;
-    for (const char* s : {"STOP_PENDING", "START_PENDING", "RUNNING", "STOPPED"}) {
-      if (out.find(s) != std::string::npos) return s;
-    }
-    return "?";
-  }
+  static std::string State() { return AgentServiceState(*prefix_); }
 
   // Starts the service and waits for its port (when it should open one).
   static void StartService(bool expect_port = true) {
     ASSERT_EQ(State(), "STOPPED");
-    Wine({"net", "start", kService});
+    Wine({"net", "start", kAgentService});
     const auto start = Clock::now();
     while (expect_port && !Listening(site_.port) && SecondsSince(start) < 20) SleepMs(50);
     if (expect_port) {
@@ -402,7 +230,7 @@ class AgentUnderWine : public ::testing::Test {
   // Seconds from the stop control until the service reports stopped.
   static double StopService() {
     const auto start = Clock::now();
-    Wine({"sc", "stop", kService}, 90000);
+    Wine({"sc", "stop", kAgentService}, 90000);
     while (State() != "STOPPED" && SecondsSince(start) < 60) SleepMs(100);
     return SecondsSince(start);
   }

@@ -1,4 +1,5 @@
-// Scratch directories and whole-file reads for the log tests.
+// Scratch directories, whole-file reads and record texts for the tests of the
+// logs and of the programs that write them.
 #pragma once
 
 #include <cstring>
@@ -7,8 +8,10 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "log/ring_log.h"
+#include "log/ring_reader.h"
 
 namespace logtest {
 
@@ -38,6 +41,18 @@ class ScratchLogDir {
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The record texts of a ring log, oldest first, without their timestamps
+// ("2001/10/05 01:39:14.007 "); none when the file is missing or no ring log.
+inline std::vector<std::string> LogTexts(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> records, texts;
+  std::string error;
+  if (bytes.empty() || !ReadRingLog(bytes, &records, &error)) return texts;
+  for (const std::string& r : records) texts.push_back(r.size() > 24 ? r.substr(24) : "");
+  return texts;
 }
 
 inline void WriteAll(const std::string& path, const std::string& bytes) {
