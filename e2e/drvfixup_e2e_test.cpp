@@ -259,6 +259,11 @@ class DrvfixupTest : public ::testing::Test {
     } else {
       Click("dialog", IDOK);
     }
+    ExpectRestartMessageAndExit(fixup);
+  }
+
+  // The restart message, answered with OK; then the program ends with 0.
+  void ExpectRestartMessageAndExit(e2e::Background& fixup) {
     Listing box = WaitAndList("msgbox");
     Shot("message");
     ExpectMessageBox(box, kRestart932, kRestart, false);
@@ -338,13 +343,7 @@ TEST_F(DrvfixupTest, OkRemovesTheDriverSettingsAndAsksForARestart) {
   EXPECT_TRUE(layout) << "positions and sizes differ from 175 x 61 dialog units";
 
   Click("dialog", IDOK);
-  Listing box = WaitAndList("msgbox");
-  Shot("message");
-  ExpectMessageBox(box, kRestart932, kRestart, false);
-  Click("msgbox", IDOK);
-  int code = -1;
-  ASSERT_TRUE(fixup.Wait(20000, &code)) << "the program did not end";
-  EXPECT_EQ(code, 0);
+  ExpectRestartMessageAndExit(fixup);
   EXPECT_TRUE(DriverKeys().empty()) << "the HALTGATE key is still there";
 }
 
