@@ -173,17 +173,8 @@ class AgentUnderWine : public ::testing::Test {
     prefix_ = new e2e::WinePrefix(kSource, kSource + "/build/wine/agent-e2e", "");
     ASSERT_TRUE(prefix_->Create());
     ASSERT_TRUE(prefix_->Start());
-    const fs::path drive_c = fs::path(prefix_->dir()) / "drive_c";
-    site_.log_dir = drive_c / "ORVEL" / "LOG";
-    fs::create_directories(site_.log_dir);
-    fs::copy_file(kSource + "/build/win32/bin/PWRAGENT.exe", drive_c / "ORVEL" / "PWRAGENT.exe",
-                  fs::copy_options::overwrite_existing);
-    site_.port = FreePort();
-    ASSERT_NE(site_.port, 0);
-    WriteServicesEntry(true);
+    ASSERT_TRUE(InstallAgentService(*prefix_, kSource, {"PWRAGENT.exe"}, &site_));
     ASSERT_TRUE(WriteAgentKey());
-    Wine({"sc", "delete", kAgentService});
-    ASSERT_EQ(Wine({"sc", "create", kAgentService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
   }
 
   static void TearDownTestSuite() {
@@ -200,8 +191,9 @@ class AgentUnderWine : public ::testing::Test {
     e2e::WriteServicesEntry(*prefix_, present ? site_.port : 0);
   }
 
-  // LogFilePath in the prefix; a countdown program that cancels at once, so
-  // an accepted OFF never powers off even this prefix.
+  // LogFilePath in the prefix (also after a scenario deleted the key); a
+  // countdown program that cancels at once, so an accepted OFF never powers
+  // off even this prefix.
   static bool WriteAgentKey() {
     return Wine({"reg", "add", kAgentKey, "/v", "LogFilePath", "/t", "REG_SZ", "/d",
                  "C:\\ORVEL\\LOG", "/f"}).exit_code == 0 &&
@@ -219,21 +211,12 @@ class AgentUnderWine : public ::testing::Test {
   // Starts the service and waits for its port (when it should open one).
   static void StartService(bool expect_port = true) {
     ASSERT_EQ(State(), "STOPPED");
-    Wine({"net", "start", kAgentService});
-    const auto start = Clock::now();
-    while (expect_port && !Listening(site_.port) && SecondsSince(start) < 20) SleepMs(50);
-    if (expect_port) {
-      ASSERT_TRUE(Listening(site_.port)) << "the agent does not listen";
-    }
+    ASSERT_TRUE(StartAgentService(*prefix_, expect_port ? site_.port : 0))
+        << "the agent does not listen";
   }
 
   // Seconds from the stop control until the service reports stopped.
-  static double StopService() {
-    const auto start = Clock::now();
-    Wine({"sc", "stop", kAgentService}, 90000);
-    while (State() != "STOPPED" && SecondsSince(start) < 60) SleepMs(100);
-    return SecondsSince(start);
-  }
+  static double StopService() { return StopAgentService(*prefix_); }
 
   static e2e::WinePrefix* prefix_;
   static AgentSite site_;

@@ -171,4 +171,42 @@ void WriteServicesEntry(const WinePrefix& prefix, uint16_t port) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << kept;
 }
 
+bool InstallAgentService(const WinePrefix& prefix, const std::string& source_dir,
+                         const std::vector<std::string>& programs, AgentSite* site) {
+  const fs::path orvel = fs::path(prefix.dir()) / "drive_c" / "ORVEL";
+  site->log_dir = orvel / "LOG";
+  std::error_code ec;
+  fs::create_directories(site->log_dir, ec);
+  for (const std::string& exe : programs) {
+    fs::copy_file(source_dir + "/build/win32/bin/" + exe, orvel / exe,
+                  fs::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+  }
+  site->port = FreePort();
+  if (site->port == 0) return false;
+  WriteServicesEntry(prefix, site->port);
+  if (prefix.Wine({"reg", "add", kAgentKey, "/v", "LogFilePath", "/t", "REG_SZ", "/d",
+                   "C:\\ORVEL\\LOG", "/f"}).exit_code != 0) {
+    return false;
+  }
+  prefix.Wine({"sc", "delete", kAgentService});
+  return prefix.Wine({"sc", "create", kAgentService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"})
+             .exit_code == 0;
+}
+
+bool StartAgentService(const WinePrefix& prefix, uint16_t port) {
+  prefix.Wine({"net", "start", kAgentService});
+  if (port == 0) return true;
+  const auto start = Clock::now();
+  while (!Listening(port) && SecondsSince(start) < 20) SleepMs(50);
+  return Listening(port);
+}
+
+double StopAgentService(const WinePrefix& prefix) {
+  const auto start = Clock::now();
+  prefix.Wine({"sc", "stop", kAgentService}, 90000);
+  while (AgentServiceState(prefix) != "STOPPED" && SecondsSince(start) < 60) SleepMs(100);
+  return SecondsSince(start);
+}
+
 }  // namespace e2e

@@ -88,4 +88,16 @@ struct AgentSite {
 std::string AgentServiceState(const WinePrefix& prefix);
 void WriteServicesEntry(const WinePrefix& prefix, uint16_t port);
 
+// Puts the agent in the prefix as an administrator would: the programs named
+// (from source_dir/build/win32/bin) in C:\ORVEL, the log folder C:\ORVEL\LOG
+// as LogFilePath, a free port in the services file, and the service
+// registered anew. Fills site; false when a step fails.
+bool InstallAgentService(const WinePrefix& prefix, const std::string& source_dir,
+                         const std::vector<std::string>& programs, AgentSite* site);
+// `net start`, then, for a port other than 0, waits up to 20 s for it to
+// open; false when it does not.
+bool StartAgentService(const WinePrefix& prefix, uint16_t port);
+// `sc stop`, then waits up to 60 s for the stopped state; the seconds taken.
+double StopAgentService(const WinePrefix& prefix);
+
 }  // namespace e2e

@@ -32,20 +32,8 @@ class PowerOffUnderWine : public ::testing::Test {
     prefix_ = new e2e::WinePrefix(kSource, kSource + "/build/wine/poweroff-e2e", "");
     ASSERT_TRUE(prefix_->Create());
     ASSERT_TRUE(prefix_->Start());
-    const fs::path orvel = fs::path(prefix_->dir()) / "drive_c" / "ORVEL";
-    site_.log_dir = orvel / "LOG";
-    fs::create_directories(site_.log_dir);
-    for (const char* exe : {"PWRAGENT.exe", "countdown_fixture.exe"}) {
-      fs::copy_file(kSource + "/build/win32/bin/" + exe, orvel / exe,
-                    fs::copy_options::overwrite_existing);
-    }
-    site_.port = FreePort();
-    ASSERT_NE(site_.port, 0);
-    WriteServicesEntry(*prefix_, site_.port);
-    ASSERT_EQ(Wine({"reg", "add", kAgentKey, "/v", "LogFilePath", "/t", "REG_SZ", "/d",
-                    "C:\\ORVEL\\LOG", "/f"}).exit_code, 0);
-    Wine({"sc", "delete", kAgentService});
-    ASSERT_EQ(Wine({"sc", "create", kAgentService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
+    ASSERT_TRUE(InstallAgentService(*prefix_, kSource, {"PWRAGENT.exe", "countdown_fixture.exe"},
+                                    &site_));
   }
 
   static void TearDownTestSuite() {
@@ -74,18 +62,13 @@ class PowerOffUnderWine : public ::testing::Test {
     for (const char* f : {"QX_WOL_A.LOG", "TAVANLOG.TXT", "starts.txt"}) fs::remove(site_.log_dir / f);
     SetCountdown(countdown);
     ASSERT_EQ(State(), "STOPPED");
-    Wine({"net", "start", kAgentService});
-    const auto start = Clock::now();
-    while (!Listening(site_.port) && SecondsSince(start) < 20) SleepMs(50);
-    ASSERT_TRUE(Listening(site_.port)) << "the agent does not listen";
+    ASSERT_TRUE(StartAgentService(*prefix_, site_.port)) << "the agent does not listen";
   }
 
   // The agent ends through the stop control; the caller has closed its
   // connections, or the stop waits for them.
   void StopAgent() {
-    Wine({"sc", "stop", kAgentService}, 90000);
-    const auto start = Clock::now();
-    while (State() != "STOPPED" && SecondsSince(start) < 60) SleepMs(100);
+    StopAgentService(*prefix_);
     EXPECT_EQ(State(), "STOPPED");
   }
 
