@@ -178,7 +178,7 @@ bool InstallAgentService(const WinePrefix& prefix, const std::string& source_dir
   std::error_code ec;
   fs::create_directories(site->log_dir, ec);
   for (const std::string& exe : programs) {
-    fs::copy_file(source_dir + "/build/win32/bin/" + exe, orvel / exe,
+    fs::copy_file(WinBinDir(source_dir) + "/" + exe, orvel / exe,
                   fs::copy_options::overwrite_existing, ec);
     if (ec) return false;
   }

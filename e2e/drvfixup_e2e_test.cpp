@@ -15,7 +15,7 @@
 namespace {
 
 const std::string kSource = ORVEL_SOURCE_DIR;
-const std::string kBin = kSource + "/build/win32/bin";
+std::string Bin() { return e2e::WinBinDir(kSource); }
 const std::string kDriverKey = "HKLM\\System\\CurrentControlSet\\Services\\HALTGATE";
 
 // The texts as the program holds them (code page 932) and as UTF-8.
@@ -140,8 +140,8 @@ class WineDesktop : public ::testing::Environment {
     mkdir((kSource + "/build/wine").c_str(), 0755);
     mkdir((kSource + "/build/screenshots").c_str(), 0755);
     struct stat st;
-    if (stat((kBin + "/DRVFIXUP.exe").c_str(), &st) != 0 ||
-        stat((kBin + "/uidriver.exe").c_str(), &st) != 0) {
+    if (stat((Bin() + "/DRVFIXUP.exe").c_str(), &st) != 0 ||
+        stat((Bin() + "/uidriver.exe").c_str(), &st) != 0) {
       problem = "build the Windows programs first (scripts/build)";
       return;
     }
@@ -205,12 +205,12 @@ class DrvfixupTest : public ::testing::Test {
   }
 
   e2e::Background StartFixup() {
-    return Prefix().WineInBackground({kBin + "/DRVFIXUP.exe"},
+    return Prefix().WineInBackground({Bin() + "/DRVFIXUP.exe"},
                                      Prefix().dir() + ".drvfixup.log");
   }
 
   e2e::RunResult Driver(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {kBin + "/uidriver.exe"};
+    std::vector<std::string> argv = {Bin() + "/uidriver.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
     return Prefix().Wine(argv, 30000);
   }
@@ -412,7 +412,7 @@ TEST_F(DrvfixupTest, Windows2000IsAcceptedAndEnterMeansOk) {
 }
 
 TEST_F(DrvfixupTest, VersionResource) {
-  e2e::RunResult r = Driver({"version", kBin + "/DRVFIXUP.exe"});
+  e2e::RunResult r = Driver({"version", Bin() + "/DRVFIXUP.exe"});
   ASSERT_EQ(r.exit_code, 0);
   std::map<std::string, std::string> fields;
   for (const std::string& line : Split(r.out, '\n')) {

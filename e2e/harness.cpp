@@ -228,13 +228,37 @@ bool Screenshot(const std::string& display, const std::string& png_path) {
   return Run({"import", "-display", display, "-window", "root", png_path}, 30000).exit_code == 0;
 }
 
+const std::string& WineArch(const std::string& source_dir) {
+  static const std::string arch = [&] {
+    const char* forced = std::getenv("ORVEL_E2E_ARCH");
+    if (forced != nullptr && *forced != '\0') return std::string(forced);
+    RunResult r = Run({source_dir + "/scripts/wine-prefix", "arch"}, 60000);
+    if (r.exit_code != 0) std::fprintf(stderr, "%s", r.err.c_str());
+    return r.out.substr(0, r.out.find('\n'));
+  }();
+  return arch;
+}
+
+std::string WinBinDir(const std::string& source_dir) {
+  return source_dir + "/build/" + WineArch(source_dir) + "/bin";
+}
+
+// Debian's `wine` script would pick the 32-bit loader whenever it is
+// installed, even on a host that cannot run it; each prefix names its own.
+static std::string Loader(const std::string& arch) {
+  return arch == "win64" ? "/usr/lib/wine/wine64" : "/usr/lib/wine/wine";
+}
+
 WinePrefix::WinePrefix(std::string source_dir, std::string dir, std::string display)
-    : source_dir_(std::move(source_dir)), dir_(std::move(dir)), display_(std::move(display)) {}
+    : source_dir_(std::move(source_dir)),
+      arch_(WineArch(source_dir_)),
+      dir_(std::move(dir) + "-" + arch_),
+      display_(std::move(display)) {}
 
 std::vector<std::string> WinePrefix::Env() const {
-  return {"WINEPREFIX=" + dir_,  "WINEARCH=win32",        "WINEDEBUG=-all",
-          "WINEDLLOVERRIDES=mscoree,mshtml=", "LANG=ja_JP.UTF-8", "LC_ALL=ja_JP.UTF-8",
-          "DISPLAY=" + display_};
+  return {"WINEPREFIX=" + dir_,     "WINEARCH=" + arch_,   "WINELOADER=" + Loader(arch_),
+          "WINEDEBUG=-all",         "WINEDLLOVERRIDES=mscoree,mshtml=",
+          "LANG=ja_JP.UTF-8",       "LC_ALL=ja_JP.UTF-8",  "DISPLAY=" + display_};
 }
 
 bool WinePrefix::Create() {
@@ -280,14 +304,14 @@ void WinePrefix::Stop() {
 }
 
 RunResult WinePrefix::Wine(const std::vector<std::string>& args, int timeout_ms) const {
-  std::vector<std::string> argv = {"wine"};
+  std::vector<std::string> argv = {Loader(arch_)};
   argv.insert(argv.end(), args.begin(), args.end());
   return Run(argv, timeout_ms, Env());
 }
 
 Background WinePrefix::WineInBackground(const std::vector<std::string>& args,
                                         const std::string& log_path) const {
-  std::vector<std::string> argv = {"wine"};
+  std::vector<std::string> argv = {Loader(arch_)};
   argv.insert(argv.end(), args.begin(), args.end());
   return Background(argv, Env(), log_path);
 }

@@ -61,8 +61,15 @@ class Xvfb {
 // The whole screen of the display as a PNG (imagemagick's import).
 bool Screenshot(const std::string& display, const std::string& png_path);
 
+// The Windows architecture the scenarios run under: $ORVEL_E2E_ARCH (win32
+// or win64), else what scripts/wine-prefix picks for this host.
+const std::string& WineArch(const std::string& source_dir);
+// The Windows programs of that architecture: build/win32/bin or build/win64/bin.
+std::string WinBinDir(const std::string& source_dir);
+
 // A private Wine prefix with its own persistent wineserver, run through
-// scripts/wine-prefix; a 32-bit prefix with ANSI code page 932.
+// scripts/wine-prefix; ANSI code page 932, of the architecture WineArch()
+// names, in the folder DIR-win32 or DIR-win64.
 class WinePrefix {
  public:
   WinePrefix(std::string source_dir, std::string dir, std::string display);
@@ -85,7 +92,7 @@ class WinePrefix {
   bool RegQuery(const std::string& key, std::string* out) const;
 
  private:
-  std::string source_dir_, dir_, display_;
+  std::string source_dir_, arch_, dir_, display_;
   bool started_ = false;
   pid_t watchdog_ = -1;  // stops the prefix should this process die unawares
   int watchdog_pipe_ = -1;
