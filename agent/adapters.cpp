@@ -9,6 +9,7 @@
 #include "log/ring_log.h"
 
 uint8_t (*NetbiosCall)(platform::Ncb* ncb) = platform::Netbios;
+bool (*AdapterMacCall)(uint32_t address, uint8_t mac[6]) = platform::AdapterMacByAddress;
 
 namespace {
 
@@ -138,6 +139,16 @@ bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]) {
     return true;
   }
   return false;
+}
+
+bool FindReachedMac(uint32_t local_address, uint8_t mac[6]) {
+  if (FindAdapterMac(local_address, mac)) return true;
+  // Asked per request, not cached: MAC requests are rare, and the answer
+  // must follow a DHCP renewal or an adapter plugged in after start-up.
+  if (!AdapterMacCall(local_address, mac)) return false;
+  Trace("Get MACAddress by IPaddress %x : Address = %02X%02X%02X%02X%02X%02X", local_address,
+        mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  return true;
 }
 
 void FreeList(AdapterEntry** head) {

@@ -21,11 +21,18 @@ void BuildAdapterList();
 // order). False when that entry is not valid or no entry matches.
 bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]);
 
+// The MAC a MAC request answers with: FindAdapterMac's, else that of the
+// adapter that owns local_address now, for PCs without NetBIOS over TCP/IP
+// and addresses taken on after start-up. False when neither knows one.
+bool FindReachedMac(uint32_t local_address, uint8_t mac[6]);
+
 // Releases every entry and empties the head.
 void FreeList(AdapterEntry** head);
 
-// platform::Netbios by default; tests script the replies through it.
+// platform::Netbios and platform::AdapterMacByAddress by default; tests
+// script the replies through them.
 extern uint8_t (*NetbiosCall)(platform::Ncb* ncb);
+extern bool (*AdapterMacCall)(uint32_t address, uint8_t mac[6]);
 
 // The largest find-name reply buffer asked for: the request's length field
 // holds no more, so a reply still too small then leaves the entry without

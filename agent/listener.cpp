@@ -85,7 +85,7 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
           local.address = 0xFFFFFFFFu;
         }
         uint8_t mac[6];
-        const bool known = FindAdapterMac(local.address, mac);
+        const bool known = FindReachedMac(local.address, mac);
         size = BuildMacResponse(area, known ? mac : nullptr);
         break;
       }

@@ -101,4 +101,13 @@ uint8_t Netbios(Ncb* ncb) {
   return ncb->retcode;
 }
 
+bool AdapterMacByAddress(uint32_t address, uint8_t mac[6]) {
+  for (const Lana& l : ListLanas()) {
+    if (!l.has_mac || std::memcmp(l.address, &address, 4) != 0) continue;
+    std::memcpy(mac, l.mac, 6);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace platform
