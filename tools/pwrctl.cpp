@@ -1,6 +1,7 @@
 // pwrctl: the manager's side of the agent's wire protocol, for administrators
 // and tests. Asks an agent for its MAC address, sends OFF, or sends raw bytes.
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "agent/protocol.h"
-#include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace {
@@ -56,9 +56,10 @@ int Usage() {
 }
 
 double NowMs() {
-  // Wall clock is enough for a timeout of seconds; a day change only shortens it.
-  const platform::LocalTime t = platform::LocalNow();
-  return ((t.hour * 60.0 + t.minute) * 60.0 + t.second) * 1000.0 + t.millisecond;
+  // A steady clock: the time of day would turn a reply that spans midnight
+  // into a wait of a day.
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool ParseHex(const char* text, std::vector<uint8_t>* bytes) {
