@@ -2,84 +2,77 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
+#include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
-#include "agent/agent_test_support.h"
+#include "log/log_test_support.h"
 #include "log/operation_log.h"
 #include "platform/process.h"
 
 namespace {
 
-using agenttest::FakeSleep;
-using agenttest::OperationTexts;
-using agenttest::TraceTexts;
 using Texts = std::vector<std::string>;
 
 TEST(CountdownLength, LastWordGivesTheSecondsElse180) {
-  EXPECT_EQ(CountdownLength("countdown.exe 30"), 30u);
-  EXPECT_EQ(CountdownLength("countdown.exe /q 1"), 1u);
-  EXPECT_EQ(CountdownLength("countdown.exe 9999"), 9999u);
-  EXPECT_EQ(CountdownLength("countdown.exe 45s"), 45u);  // digits up to the first other byte
-  EXPECT_EQ(CountdownLength("countdown.exe 0"), 180u);
-  EXPECT_EQ(CountdownLength("countdown.exe -5"), 180u);
-  EXPECT_EQ(CountdownLength("countdown.exe 10000"), 180u);
-  EXPECT_EQ(CountdownLength("countdown.exe s45"), 180u);
-  EXPECT_EQ(CountdownLength("countdown.exe"), 180u);     // no space
-  EXPECT_EQ(CountdownLength("countdown.exe 30 "), 180u); // ends in a space
-  EXPECT_EQ(CountdownLength("\"C:\\Program Files\\cd.exe\""), 180u);
-  // A number too long for 32 bits must not wrap into range (2^32 + 30).
-  EXPECT_EQ(CountdownLength("countdown.exe 4294967326"), 180u);
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"countdown.exe 30", 30}, {"countdown.exe /q 1", 1}, {"countdown.exe 9999", 9999},
+      {"countdown.exe 45s", 45},  // digits up to the first other byte
+      {"countdown.exe 0", 180}, {"countdown.exe -5", 180}, {"countdown.exe 10000", 180},
+      {"countdown.exe s45", 180}, {"countdown.exe", 180}, {"countdown.exe 30 ", 180},
+      {"\"C:\\Program Files\\cd.exe\"", 180},
+      {"countdown.exe 4294967326", 180},  // 2^32 + 30 must not wrap into range
+  };
+  for (const auto& [command_line, seconds] : cases) {
+    EXPECT_EQ(CountdownLength(command_line), seconds) << command_line;
+  }
 }
 
-struct FakePower {
-  static inline platform::PrivilegeResult privilege = {0, 0, 0};
-  static inline uint32_t refusal = 0;
-  static inline int requests = 0;
-  static inline bool stop_after_request = false;  // the service stops one pass later
-  static platform::PrivilegeResult Enable() { return privilege; }
-  static uint32_t Request() {
-    ++requests;
-    if (stop_after_request) FakeSleep::stop_after = FakeSleep::pauses + 1;
-    return refusal;
-  }
-};
+// The pauses are counted, not waited out, and set dwServiceStop after
+// stop_after of them (or 1000, so that a fault cannot loop for ever); the power
+// seam counts requests and fails as told.
+uint32_t pauses, slept_ms, stop_after, real_ms, refusal;
+long requests;
+bool stop_after_request;  // the service stops one pass after each request
+platform::PrivilegeResult privilege;
+
+void FakeSleep(uint32_t ms) {
+  slept_ms += ms;
+  if (real_ms) std::this_thread::sleep_for(std::chrono::milliseconds(real_ms));
+  if (++pauses == stop_after || pauses > 1000) dwServiceStop = 1;
+}
+uint32_t FakeRequest() {
+  ++requests;
+  if (stop_after_request) stop_after = pauses + 1;
+  return refusal;
+}
 
 // Sets or removes CountdownCmd where the platform keeps it: the registry under
 // Wine (through reg.exe, as tests include no Windows headers), a settings file
 // on Linux.
-class CountdownSetting {
- public:
-  explicit CountdownSetting(const logtest::ScratchLogDir& dir) : conf_(dir.Path("agent.conf")) {}
-  ~CountdownSetting() { Set(nullptr); }
-  void Set(const char* command_line) {
+void SetCountdown([[maybe_unused]] const logtest::ScratchLogDir& dir,
+                  const std::string& command_line) {
 #ifdef _WIN32
-    std::string reg = std::string("reg ") + (command_line ? "add" : "delete") + " \"HKLM\\" +
-                      AGENT_KEY + "\" /v CountdownCmd /f";
-    if (command_line) reg += std::string(" /d \"") + command_line + "\"";
-    platform::Process p = platform::Process::Start(reg.c_str());
-    if (p.valid()) p.Wait(30000);
+  std::string reg = std::string("reg ") + (command_line.empty() ? "delete" : "add") + " \"HKLM\\" +
+                    AGENT_KEY + "\" /v CountdownCmd /f";
+  if (!command_line.empty()) reg += " /d \"" + command_line + "\"";
+  platform::Process p = platform::Process::Start(reg.c_str());
+  ASSERT_TRUE(p.valid() && p.Wait(30000));
 #else
-    logtest::WriteAll(conf_, command_line ? std::string("CountdownCmd=") + command_line + "\n" : "");
-    setenv("ORVEL_AGENT_CONF", conf_.c_str(), 1);
+  logtest::WriteAll(dir.Path("agent.conf"), "CountdownCmd=" + command_line + "\n");
+  setenv("ORVEL_AGENT_CONF", dir.Path("agent.conf").c_str(), 1);
 #endif
-  }
+}
 
- private:
-  std::string conf_;
-};
-
-// A child that exits with `code` after about `seconds`, its last word `length`.
-std::string Child(int code, int seconds, int length) {
+// A child that exits with `code` after `seconds`; its last word 300, or 1. A
+// bare name: Windows looks for a program in the test's own directory first.
+std::string Child(int code, int seconds, const char* length = " 300") {
 #ifdef _WIN32
-  const std::string self = platform::CurrentProgramPath();
-  return self.substr(0, self.find_last_of("\\/") + 1) + "countdown_fixture.exe " +
-         std::to_string(code) + " " + std::to_string(seconds) + " " + std::to_string(length);
+  return "countdown_fixture.exe " + std::to_string(code) + " " + std::to_string(seconds) + length;
 #else
-  return "sh -c \"sleep " + std::to_string(seconds) + "; exit " + std::to_string(code) + "\" " +
-         std::to_string(length);
+  return "sh -c \"sleep " + std::to_string(seconds) + "; exit " + std::to_string(code) + "\"" +
+         length;
 #endif
 }
 
@@ -89,130 +82,70 @@ std::string OpLog(uint32_t number) {
   return line;
 }
 
-class PowerOff : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dwServiceStop = 0;
-    FakeSleep::Install();
-    FakePower::privilege = {0, 0, 0};
-    FakePower::refusal = 0;
-    FakePower::requests = 0;
-    FakePower::stop_after_request = false;
-    EnableShutdownPrivilegeCall = FakePower::Enable;
-    RequestPowerOffCall = FakePower::Request;
-    setting_.Set(nullptr);
+TEST(PowerOff, CountdownAndShutdownRequests) {
+  const std::string shutdown = "System Shutdown : Code = 0", call = "ExitWindowsEx call.",
+                    fin = "ExitWindowsEx call loop fin.", done = "CountDown finished",
+                    refused = "ExitWindowsEx failed : Code = 1190";
+  const Texts start = {OpLog(OPLOG_SHUTDOWN_START)};
+  // Each "ExitWindowsEx call." in the trace stands for one power-off request.
+  const struct {
+    const char* what;
+    uint32_t (*run)();
+    std::string countdown;
+    bool stop_first;      // dwServiceStop set before the call
+    uint32_t stop_after;  // pauses before the stop; 0: one pass after each request
+    bool failing;         // every privilege step and the request fail
+    Texts trace, oplog;
+    int pauses;  // -1: one or more, fewer than the 360 polls allowed
+  } cases[] = {
+      {"stop already set", CountDown, "", true, 0, false, {}, {}, 0},
+      {"no countdown program", CountDown, "", false, 0, false, {shutdown, call, fin, done}, start,
+       1},
+      {"countdown exits 1: cancelled", CountDown, Child(1, 0), false, 0, false, {done},
+       {OpLog(OPLOG_POWER_OFF_CANCELLED)}, -1},
+      {"countdown exits 0", CountDown, Child(0, 0), false, 0, false, {shutdown, call, fin, done},
+       start, -1},
+      {"countdown running at its limit of 1 + 60 polls", CountDown, Child(1, 3, " 1"), false, 0,
+       false, {"Timeout waitting count down process : wait = 61", shutdown, call, fin, done}, start,
+       62},
+      {"countdown program that cannot start", CountDown, "no_such_countdown.exe 5", false, 0,
+       false, {"Error CreateProcess() : Code = 2", shutdown, call, fin}, start, 1},
+      {"stop before the loop", SystemShutdown, "", true, 0, false, {shutdown, fin}, start, 0},
+      {"181 passes, one request", SystemShutdown, "", false, 181, false, {shutdown, call, fin},
+       start, 181},
+      {"failures logged, the request repeated at pass 182", SystemShutdown, "", false, 182, true,
+       {"Error OpenProcessToken() : Code = 5", "Error LookupPrivilegeValue() : Code = 1313",
+        "Error AdjustTokenPrivileges()_1 : Code = 1300", shutdown, call, refused, call, refused,
+        fin},
+       start, 182},
+      {"400 passes: requests at 1, 182 and 363", SystemShutdown, "", false, 400, false,
+       {shutdown, call, call, call, fin}, start, 400},
+  };
+  AgentSleep = FakeSleep;
+  RequestPowerOffCall = FakeRequest;
+  EnableShutdownPrivilegeCall = [] { return privilege; };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    logtest::ScratchLogDir dir;
+    SetCountdown(dir, c.countdown);
+    pauses = slept_ms = requests = 0;
+    stop_after = c.stop_after;
+    stop_after_request = c.stop_after == 0;
+    real_ms = c.countdown.empty() ? 0 : 20;  // the child runs meanwhile
+    privilege = c.failing ? platform::PrivilegeResult{5, 1313, 1300} : platform::PrivilegeResult{};
+    refusal = c.failing ? 1190 : 0;
+    dwServiceStop = c.stop_first;
+    EXPECT_EQ(c.run(), 0u);
+    EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);
+    EXPECT_EQ(dir.Texts("TAVANLOG.TXT"), c.oplog);
+    EXPECT_EQ(requests, std::count(c.trace.begin(), c.trace.end(), call));
+    EXPECT_TRUE(c.pauses < 0 ? pauses >= 1 && pauses < 360 : pauses == uint32_t(c.pauses))
+        << pauses;
+    EXPECT_EQ(slept_ms, 1000 * pauses);
   }
-  void TearDown() override { dwServiceStop = 0; }
-
-  logtest::ScratchLogDir dir_;
-  CountdownSetting setting_{dir_};
-};
-
-TEST_F(PowerOff, StopAlreadySetDoesNothing) {
-  dwServiceStop = 1;
-  EXPECT_EQ(CountDown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_), Texts());
-  EXPECT_EQ(OperationTexts(dir_), Texts());
-  EXPECT_EQ(FakePower::requests, 0);
-  EXPECT_EQ(FakeSleep::pauses, 0u);
-}
-
-TEST_F(PowerOff, NoCountdownProgramShutsDownAtOnce) {
-  FakeSleep::stop_after = 1;
-  EXPECT_EQ(CountDown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_), Texts({"System Shutdown : Code = 0", "ExitWindowsEx call.",
-                                     "ExitWindowsEx call loop fin.", "CountDown finished"}));
-  EXPECT_EQ(OperationTexts(dir_), Texts({OpLog(OPLOG_SHUTDOWN_START)}));
-  EXPECT_EQ(FakePower::requests, 1);
-}
-
-TEST_F(PowerOff, RequestRepeatsEvery181Passes) {
-  FakeSleep::stop_after = 181;  // stops before pass 182
-  SystemShutdown();
-  EXPECT_EQ(FakePower::requests, 1);
-  EXPECT_EQ(FakeSleep::pauses, 181u);
-  EXPECT_EQ(FakeSleep::total_ms, 181000u);
-
-  FakeSleep::Install();
+  logtest::ScratchLogDir dir;
+  SetCountdown(dir, "");
   dwServiceStop = 0;
-  FakePower::requests = 0;
-  FakeSleep::stop_after = 182;
-  SystemShutdown();
-  EXPECT_EQ(FakePower::requests, 2);
-
-  FakeSleep::Install();
-  dwServiceStop = 0;
-  FakePower::requests = 0;
-  FakeSleep::stop_after = 400;  // requests at passes 1, 182 and 363
-  SystemShutdown();
-  EXPECT_EQ(FakePower::requests, 3);
-}
-
-TEST_F(PowerOff, FailedStepsAreLoggedAndTheRequestStillMade) {
-  FakePower::privilege = {5, 1313, 1300};
-  FakePower::refusal = 1190;
-  FakeSleep::stop_after = 182;
-  SystemShutdown();
-  EXPECT_EQ(TraceTexts(dir_),
-            Texts({"Error OpenProcessToken() : Code = 5", "Error LookupPrivilegeValue() : Code = 1313",
-                   "Error AdjustTokenPrivileges()_1 : Code = 1300", "System Shutdown : Code = 0",
-                   "ExitWindowsEx call.", "ExitWindowsEx failed : Code = 1190",
-                   "ExitWindowsEx call.", "ExitWindowsEx failed : Code = 1190",
-                   "ExitWindowsEx call loop fin."}));
-}
-
-TEST_F(PowerOff, StopBeforeTheLoopRequestsNothing) {
-  dwServiceStop = 1;
-  EXPECT_EQ(SystemShutdown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_), Texts({"System Shutdown : Code = 0", "ExitWindowsEx call loop fin."}));
-  EXPECT_EQ(OperationTexts(dir_), Texts({OpLog(OPLOG_SHUTDOWN_START)}));
-  EXPECT_EQ(FakePower::requests, 0);
-  EXPECT_EQ(FakeSleep::pauses, 0u);
-}
-
-TEST_F(PowerOff, CountdownExitingNonZeroCancels) {
-  setting_.Set(Child(1, 0, 300).c_str());
-  FakeSleep::real_ms_per_pause = 10;
-  EXPECT_EQ(CountDown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_), Texts({"CountDown finished"}));
-  EXPECT_EQ(OperationTexts(dir_), Texts({OpLog(OPLOG_POWER_OFF_CANCELLED)}));
-  EXPECT_EQ(FakePower::requests, 0);
-  EXPECT_GE(FakeSleep::pauses, 1u);  // the poll that sees the end pauses too
-  EXPECT_LT(FakeSleep::pauses, 360u);
-}
-
-TEST_F(PowerOff, CountdownExitingZeroShutsDown) {
-  setting_.Set(Child(0, 0, 300).c_str());
-  FakeSleep::real_ms_per_pause = 10;
-  FakePower::stop_after_request = true;
-  EXPECT_EQ(CountDown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_), Texts({"System Shutdown : Code = 0", "ExitWindowsEx call.",
-                                     "ExitWindowsEx call loop fin.", "CountDown finished"}));
-  EXPECT_EQ(OperationTexts(dir_), Texts({OpLog(OPLOG_SHUTDOWN_START)}));
-  EXPECT_EQ(FakePower::requests, 1);
-}
-
-TEST_F(PowerOff, CountdownStillRunningAtTheLimitShutsDown) {
-  // Last word 1: 61 polls, far quicker than the child's 3 seconds.
-  setting_.Set(Child(1, 3, 1).c_str());
-  FakeSleep::stop_after = 62;
-  EXPECT_EQ(CountDown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_),
-            Texts({"Timeout waitting count down process : wait = 61", "System Shutdown : Code = 0",
-                   "ExitWindowsEx call.", "ExitWindowsEx call loop fin.", "CountDown finished"}));
-  EXPECT_EQ(FakeSleep::pauses, 62u);
-  EXPECT_EQ(FakePower::requests, 1);
-}
-
-TEST_F(PowerOff, CountdownProgramThatCannotStartShutsDown) {
-  const std::string self = platform::CurrentProgramPath();
-  const std::string missing = self.substr(0, self.find_last_of("\\/") + 1) + "no_such_countdown.exe 5";
-  setting_.Set(missing.c_str());
-  FakeSleep::stop_after = 1;
-  EXPECT_EQ(CountDown(), 0u);
-  EXPECT_EQ(TraceTexts(dir_), Texts({"Error CreateProcess() : Code = 2", "System Shutdown : Code = 0",
-                                     "ExitWindowsEx call.", "ExitWindowsEx call loop fin."}));
-  EXPECT_EQ(FakePower::requests, 1);
 }
 
 }  // namespace

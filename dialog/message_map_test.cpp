@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "dialog/app.h"
 
 namespace {
@@ -10,23 +12,16 @@ namespace {
 class CProbeDlg : public CDialog {
  public:
   CProbeDlg() : CDialog(1) {}
-  int ok = 0, help = 0, paint = 0;
-  UINT sysId = 0;
-  LPARAM sysParam = 0;
-
-  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam = 0, bool* handled = nullptr) {
-    LRESULT result = -1;
-    const bool h = Dispatch(message, wParam, lParam, &result);
-    if (handled) *handled = h;
-    return result;
-  }
+  std::string calls;  // what the handlers were called with
 
  protected:
-  void OnOK() override { ++ok; }
-  void OnHelp() { ++help; }
-  void OnPaint() { ++paint; }
+  void OnOK() override { calls += "OK "; }
+  void OnHelp() { calls += "help "; }
+  void OnPaint() { calls += "paint "; }
   HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(0x1234); }
-  void OnSysCommand(UINT id, LPARAM param) { sysId = id, sysParam = param; }
+  void OnSysCommand(UINT id, LPARAM param) {
+    calls += std::to_string(id) + "," + std::to_string(param);
+  }
 
   DECLARE_MESSAGE_MAP()
 };
@@ -38,33 +33,24 @@ BEGIN_MESSAGE_MAP(CProbeDlg, CDialog)
   ON_WM_SYSCOMMAND()
 END_MESSAGE_MAP()
 
-TEST(MessageMap, RoutesCommandsThroughTheChainToVirtualOverrides) {
+TEST(MessageMap, RoutesThroughTheChainAndPassesArgumentsAndResults) {
+  const struct { UINT message; WPARAM w; LPARAM l; bool handled; LRESULT result; } sends[] = {
+      {WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0, true, 0},  // the base map's entry, overridden
+      {WM_COMMAND, MAKEWPARAM(ID_HELP, BN_CLICKED), 0, true, 0},
+      {WM_COMMAND, MAKEWPARAM(IDOK, BN_SETFOCUS), 0, false, -1},  // a notification is no command
+      {WM_COMMAND, MAKEWPARAM(4711, BN_CLICKED), 0, false, -1},   // -1: the result left alone
+      {WM_PAINT, 0, 0, true, 0},
+      {WM_QUERYDRAGICON, 0, 0, true, 0x1234},
+      {WM_SYSCOMMAND, SC_CLOSE, 0x00050006, true, 0},
+      {WM_TIMER, 1, 0, false, -1},
+  };
   CProbeDlg dlg;
-  bool handled = false;
-  dlg.Send(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0, &handled);  // the base map's entry
-  EXPECT_TRUE(handled);
-  EXPECT_EQ(dlg.ok, 1);
-  dlg.Send(WM_COMMAND, MAKEWPARAM(ID_HELP, BN_CLICKED));
-  EXPECT_EQ(dlg.help, 1);
-  // A notification that is not a click is no command.
-  dlg.Send(WM_COMMAND, MAKEWPARAM(IDOK, BN_SETFOCUS), 0, &handled);
-  EXPECT_FALSE(handled);
-  dlg.Send(WM_COMMAND, MAKEWPARAM(4711, BN_CLICKED), 0, &handled);
-  EXPECT_FALSE(handled);
-  EXPECT_EQ(dlg.ok, 1);
-}
-
-TEST(MessageMap, PassesMessageArgumentsAndResults) {
-  CProbeDlg dlg;
-  EXPECT_EQ(dlg.Send(WM_QUERYDRAGICON, 0), 0x1234);
-  dlg.Send(WM_PAINT, 0);
-  EXPECT_EQ(dlg.paint, 1);
-  dlg.Send(WM_SYSCOMMAND, SC_CLOSE, 0x00050006);
-  EXPECT_EQ(dlg.sysId, static_cast<UINT>(SC_CLOSE));
-  EXPECT_EQ(dlg.sysParam, 0x00050006);
-  bool handled = true;
-  dlg.Send(WM_TIMER, 1, 0, &handled);
-  EXPECT_FALSE(handled);
+  for (const auto& s : sends) {
+    LRESULT result = -1;
+    EXPECT_EQ(dlg.Dispatch(s.message, s.w, s.l, &result), s.handled) << s.message;
+    EXPECT_EQ(result, s.result) << s.message;
+  }
+  EXPECT_EQ(dlg.calls, "OK help paint " + std::to_string(SC_CLOSE) + ",327686");
 }
 
 }  // namespace

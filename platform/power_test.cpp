@@ -8,56 +8,37 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace {
 
-namespace fs = std::filesystem;
-
+#ifdef _WIN32
 TEST(Power, ShutdownPrivilegeIsEnabled) {
   const platform::PrivilegeResult r = platform::EnableShutdownPrivilege();
   EXPECT_EQ(r.open_token, 0u);
   EXPECT_EQ(r.lookup, 0u);
   EXPECT_EQ(r.adjust, 0u);
 }
-
-#ifndef _WIN32
+#else
 // The Linux power-off runs only what the settings name, so no test and no
 // unconfigured agent can switch this machine off.
-class PosixPowerOff : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("poweroff-" + std::to_string(rd()));
-    fs::create_directories(dir_);
-    conf_ = (dir_ / "agent.conf").string();
-    setenv("ORVEL_AGENT_CONF", conf_.c_str(), 1);
+TEST(Power, LinuxRunsOnlyTheConfiguredCommand) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("poweroff-" + std::to_string(std::random_device()()));
+  fs::create_directories(dir);
+  const std::string conf = (dir / "agent.conf").string(), marker = (dir / "off").string();
+  setenv("ORVEL_AGENT_CONF", conf.c_str(), 1);
+  const std::pair<std::string, uint32_t> cases[] = {
+      {"CountdownCmd=true 5\n", ENOSYS}, {"PowerOffCmd=\n", ENOSYS},
+      {"PowerOffCmd=sh -c \"exit 3\"\n", 3}, {"PowerOffCmd=touch \"" + marker + "\"\n", 0}};
+  for (const auto& [lines, result] : cases) {
+    std::ofstream(conf) << lines;
+    EXPECT_EQ(platform::RequestPowerOff(), result) << lines;
   }
-  void TearDown() override {
-    unsetenv("ORVEL_AGENT_CONF");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  void Configure(const std::string& lines) { std::ofstream(conf_) << lines; }
-
-  fs::path dir_;
-  std::string conf_;
-};
-
-TEST_F(PosixPowerOff, RefusedWithoutACommand) {
-  Configure("CountdownCmd=true 5\n");
-  EXPECT_EQ(platform::RequestPowerOff(), static_cast<uint32_t>(ENOSYS));
-  Configure("PowerOffCmd=\n");
-  EXPECT_EQ(platform::RequestPowerOff(), static_cast<uint32_t>(ENOSYS));
-}
-
-TEST_F(PosixPowerOff, RunsTheConfiguredCommand) {
-  const fs::path marker = dir_ / "powered-off";
-  Configure("PowerOffCmd=touch \"" + marker.string() + "\"\n");
-  EXPECT_EQ(platform::RequestPowerOff(), 0u);
   EXPECT_TRUE(fs::exists(marker));
-
-  Configure("PowerOffCmd=sh -c \"exit 3\"\n");
-  EXPECT_EQ(platform::RequestPowerOff(), 3u);
+  unsetenv("ORVEL_AGENT_CONF");
+  fs::remove_all(dir);
 }
 #endif
 

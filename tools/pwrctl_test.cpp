@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "agent/protocol.h"
@@ -18,146 +16,99 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Area = uint8_t[AGENT_BLOCK_SIZE];
 
-struct Outcome {
-  int exit_code;
-  std::string out;
-};
+struct Outcome { int exit_code; std::string out; Bytes request; bool closed_by_pwrctl; };
 
-Outcome RunPwrctl(const std::string& args, const std::string& env = "") {
-  const std::string command = env + " " PWRCTL_PATH " " + args + " 2>/dev/null";
+// Runs pwrctl. In args "@" stands for a peer on loopback that accepts one
+// connection, reads one request and answers `reply` (nothing when empty), then
+// closes or, with `hold`, waits (10 s at most) for pwrctl to close first; "#"
+// for a port that is bound but not listening.
+Outcome RunPwrctl(std::string args, const Bytes& reply = {}, bool hold = false,
+                  const std::string& env = "") {
+  platform::Socket listener = platform::Socket::Create();
+  platform::Ipv4Address a{htonl(INADDR_LOOPBACK), 0};
+  const size_t at = args.find_first_of("@#");
+  const bool peer = at != std::string::npos && args[at] == '@';
+  if (at != std::string::npos) {
+    listener.Bind(a);
+    if (peer) listener.Listen(1);
+    listener.LocalAddress(&a);
+    args.replace(at, 1, "127.0.0.1:" + std::to_string(ntohs(a.port)));
+  }
+  Outcome o{-1, "", {}, false};
+  // A pwrctl that hangs is ended (exit code 124) rather than hang the test.
+  const std::string command = "timeout 30 env " + env + " " PWRCTL_PATH " " + args + " 2>/dev/null";
   FILE* p = popen(command.c_str(), "r");
-  Outcome o{-1, ""};
   if (!p) return o;
   char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.out.append(buf, n);
+  if (peer && listener.WaitReadable(10000) == 1) {
+    platform::Socket c = listener.Accept(&a);
+    const int n = c.WaitReadable(10000) == 1 ? c.Recv(buf, 64) : 0;
+    if (n > 0) o.request.assign(buf, buf + n);
+    if (!reply.empty()) c.Send(reply.data(), static_cast<int>(reply.size()));
+    o.closed_by_pwrctl = hold && c.WaitReadable(10000) == 1 && c.Recv(buf, sizeof buf) == 0;
+  }
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) o.out.append(buf, n);
   const int status = pclose(p);
   o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return o;
 }
 
-// Accepts one connection, reads one request, then answers with `reply`
-// (nothing when empty) and closes, or holds the connection for hold_ms.
-class Peer {
- public:
-  Peer(Bytes reply, int hold_ms = 0) : listener_(platform::Socket::Create()) {
-    platform::Ipv4Address a{htonl(INADDR_LOOPBACK), 0};
-    listener_.Bind(a);
-    listener_.Listen(1);
-    listener_.LocalAddress(&a);
-    port_ = ntohs(a.port);
-    thread_ = std::thread([this, reply, hold_ms] {
-      platform::Ipv4Address peer;
-      platform::Socket c = listener_.Accept(&peer);
-      uint8_t buf[64];
-      received_ = c.Recv(buf, sizeof buf);
-      if (received_ > 0) request_.assign(buf, buf + received_);
-      if (!reply.empty()) c.Send(reply.data(), static_cast<int>(reply.size()));
-      if (hold_ms) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
-    });
-  }
-  ~Peer() { thread_.join(); }
-  std::string target() const { return "127.0.0.1:" + std::to_string(port_); }
-  const Bytes& request() {
-    thread_.join();
-    thread_ = std::thread([] {});
-    return request_;
-  }
-
- private:
-  platform::Socket listener_;
-  uint16_t port_ = 0;
-  std::thread thread_;
-  int received_ = 0;
-  Bytes request_;
-};
-
-Bytes Built(uint32_t (*build)(uint8_t (&)[AGENT_BLOCK_SIZE])) {
-  uint8_t area[AGENT_BLOCK_SIZE];
-  const uint32_t n = build(area);
-  return Bytes(area, area + n);
+Bytes Built(uint32_t (*build)(Area&)) {
+  Area area;
+  return Bytes(area, area + build(area));
 }
 
-uint32_t KnownMac(uint8_t (&area)[AGENT_BLOCK_SIZE]) {
-  const uint8_t mac[6] = {0x00, 0x11, 0x22, 0xAB, 0xCD, 0xEF};
-  return BuildMacResponse(area, mac);
-}
-uint32_t NoMac(uint8_t (&area)[AGENT_BLOCK_SIZE]) { return BuildMacResponse(area, nullptr); }
-
-TEST(Pwrctl, AnswersOfAnAgent) {
-  {
-    Peer peer(Built(KnownMac));
-    const Outcome o = RunPwrctl("mac " + peer.target());
-    EXPECT_EQ(o.exit_code, 0);
-    EXPECT_EQ(o.out, "00-11-22-AB-CD-EF\n");
-    uint8_t request[AGENT_BLOCK_SIZE];
-    BuildRequest(request, CMD_MAC);
-    EXPECT_EQ(peer.request(), Bytes(request, request + 40));
+TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnExitCodes) {
+  const Bytes known = Built([](Area& a) {
+    const uint8_t mac[6] = {0x00, 0x11, 0x22, 0xAB, 0xCD, 0xEF};
+    return BuildMacResponse(a, mac);
+  });
+  const Bytes unknown = Built(BuildUnknownCommandResponse);
+  const Bytes mac = Built([](Area& a) { return BuildRequest(a, CMD_MAC); });
+  const Bytes off = Built([](Area& a) { return BuildRequest(a, CMD_OFF); });
+  const std::string http = "HTTP/1.0 400 Bad Request\r\n\r\n";
+  std::string unknown_hex = "51 58 2f 57 4f 4c 20 00 01 00 00 00 28 00 00 00 00 00 00 00 01";
+  for (int i = 0; i < 19; ++i) unknown_hex += " 00";
+  const struct {
+    std::string args;
+    Bytes reply;
+    bool hold;
+    int exit_code;
+    std::string out;  // a part of the output
+    Bytes request;    // what the peer received
+  } cases[] = {
+      {"mac @", known, false, 0, "00-11-22-AB-CD-EF\n", mac},
+      {"mac @", Built([](Area& a) { return BuildMacResponse(a, nullptr); }), false, 1, "", mac},
+      {"off @", Built(BuildOffResponse), false, 0, "OFF acknowledged (code 0x80000001, status 0)\n",
+       off},
+      {"off @", unknown, false, 1, "", off},  // an unknown-command answer is no acknowledgement
+      {"off @", known, false, 1, "", off},    // nor is a MAC answer
+      // The agent keeps the connection open after its answer.
+      {"send @ '51 58 2f 57 4f 4c 20 00 03'", unknown, true, 0,
+       unknown_hex + "\ncode 0x00000000, status 1, data length 0\n",
+       {0x51, 0x58, 0x2f, 0x57, 0x4f, 0x4c, 0x20, 0x00, 0x03}},
+      {"mac @", {}, false, 5, "", mac},        // reads, then closes
+      {"-t 0.5 mac @", {}, true, 6, "", mac},  // reads and says nothing
+      {"mac @", Bytes(http.begin(), http.end()), false, 7, "", mac},
+      {"mac @", Bytes(known.begin(), known.begin() + 43), false, 7, "", mac},  // closed mid-reply
+      {"mac #", {}, false, 4, "", {}},
+      {"mac", {}, false, 2, "", {}},
+      {"send 127.0.0.1:1 5", {}, false, 2, "", {}},
+      {"mac 127.0.0.1:70000", {}, false, 2, "", {}},
+      {"--help", {}, false, 0, "  5  connection closed without a reply\n", {}},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = RunPwrctl(c.args, c.reply, c.hold);
+    EXPECT_EQ(o.exit_code, c.exit_code) << c.args;
+    EXPECT_NE(o.out.find(c.out), std::string::npos) << c.args << ": " << o.out;
+    EXPECT_EQ(o.request, c.request) << c.args;
+    EXPECT_EQ(o.closed_by_pwrctl, c.hold) << c.args << ": the connection held open";
   }
-  {
-    Peer peer(Built(NoMac));
-    EXPECT_EQ(RunPwrctl("mac " + peer.target()).exit_code, 1);
-  }
-  {
-    Peer peer(Built(BuildOffResponse));
-    const Outcome o = RunPwrctl("off " + peer.target());
-    EXPECT_EQ(o.exit_code, 0);
-    EXPECT_EQ(o.out, "OFF acknowledged (code 0x80000001, status 0)\n");
-    EXPECT_EQ(peer.request()[16], CMD_OFF);
-  }
-  {
-    // An OFF answered with the unknown-command response is no acknowledgement.
-    Peer peer(Built(BuildUnknownCommandResponse));
-    EXPECT_EQ(RunPwrctl("off " + peer.target()).exit_code, 1);
-  }
-  {
-    Peer peer(Built(BuildUnknownCommandResponse), 1000);
-    const Outcome o = RunPwrctl("send " + peer.target() + " '51 58 2f 57 4f 4c 20 00 03'");
-    EXPECT_EQ(o.exit_code, 0);
-    EXPECT_EQ(peer.request(), (Bytes{0x51, 0x58, 0x2f, 0x57, 0x4f, 0x4c, 0x20, 0x00, 0x03}));
-    EXPECT_EQ(o.out.substr(0, 36), "51 58 2f 57 4f 4c 20 00 01 00 00 00 ");
-    EXPECT_NE(o.out.find("\ncode 0x00000000, status 1, data length 0\n"), std::string::npos);
-  }
-}
-
-TEST(Pwrctl, FailuresHaveTheirOwnExitCodes) {
-  {
-    Peer peer({});  // reads, then closes
-    EXPECT_EQ(RunPwrctl("mac " + peer.target()).exit_code, 5);
-  }
-  {
-    Peer peer({}, 1500);  // reads and says nothing
-    EXPECT_EQ(RunPwrctl("-t 0.5 mac " + peer.target()).exit_code, 6);
-  }
-  {
-    const std::string http = "HTTP/1.0 400 Bad Request\r\n\r\n";
-    Peer peer(Bytes(http.begin(), http.end()));
-    EXPECT_EQ(RunPwrctl("mac " + peer.target()).exit_code, 7);
-  }
-  {
-    Bytes half = Built(KnownMac);
-    half.resize(43);  // closed in the middle of a reply
-    Peer peer(half);
-    EXPECT_EQ(RunPwrctl("mac " + peer.target()).exit_code, 7);
-  }
-  uint16_t closed_port;
-  {
-    platform::Socket s = platform::Socket::Create();
-    platform::Ipv4Address a{htonl(INADDR_LOOPBACK), 0};
-    ASSERT_TRUE(s.Bind(a) && s.LocalAddress(&a));
-    closed_port = ntohs(a.port);  // bound, not listening: refused
-    EXPECT_EQ(RunPwrctl("mac 127.0.0.1:" + std::to_string(closed_port)).exit_code, 4);
-  }
-  const std::string empty = ::testing::TempDir() + "pwrctl_services";
-  std::ofstream(empty) << "# no QX_WOL_AGT here\n";
-  EXPECT_EQ(RunPwrctl("mac 127.0.0.1", "ORVEL_SERVICES_FILE=" + empty).exit_code, 3);
-  EXPECT_EQ(RunPwrctl("mac").exit_code, 2);
-  EXPECT_EQ(RunPwrctl("send 127.0.0.1:1 5").exit_code, 2);
-  EXPECT_EQ(RunPwrctl("mac 127.0.0.1:70000").exit_code, 2);
-  const Outcome help = RunPwrctl("--help");
-  EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.out.find("  5  connection closed without a reply\n"), std::string::npos);
+  const std::string no_entry = ::testing::TempDir() + "pwrctl_services";
+  std::ofstream(no_entry) << "# no QX_WOL_AGT here\n";
+  EXPECT_EQ(RunPwrctl("mac 127.0.0.1", {}, false, "ORVEL_SERVICES_FILE=" + no_entry).exit_code, 3);
 }
 
 }  // namespace
