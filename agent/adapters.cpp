@@ -145,8 +145,9 @@ bool FindReachedMac(uint32_t local_address, uint8_t mac[6]) {
   if (FindAdapterMac(local_address, mac)) return true;
   // Asked per request, not cached: MAC requests are rare, and the answer
   // must follow a DHCP renewal or an adapter plugged in after start-up.
+  // The line fits the 56 bytes of a record whatever the address.
   if (!AdapterMacCall(local_address, mac)) return false;
-  Trace("Get MACAddress by IPaddress %x : Address = %02X%02X%02X%02X%02X%02X", local_address,
+  Trace("Get MACAddress by IP %x : Address = %02X%02X%02X%02X%02X%02X", local_address,
         mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "agent/agent_sleep.h"
@@ -115,6 +116,57 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
     EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), trace);
   }
   NetbiosCall = platform::Netbios;
+}
+
+// The answer to a MAC request: the NetBIOS list first, then the adapters as
+// they are now, for an address the list has no valid entry for.
+TEST(AdapterList, ReachedMacFallsBackToTheAdapterThatOwnsTheAddress) {
+  static int fallback_calls;
+  static bool fallback_knows;
+  NetbiosCall = ScriptedNetbios;
+  AdapterMacCall = [](uint32_t address, uint8_t mac[6]) {
+    ++fallback_calls;
+    const uint8_t owned[6] = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, static_cast<uint8_t>(address >> 24)};
+    if (fallback_knows) std::memcpy(mac, owned, 6);
+    return fallback_knows;
+  };
+  logtest::ScratchLogDir dir;
+  enum_code = 0;
+  lanas = {{0, 1, 0x10}, {1, 5, 0x20, 0, 0, 0, 0x34}};  // 10.0.0.5: adapter status failed
+  BuildAdapterList();
+  const struct {
+    uint8_t host;
+    bool fallback_knows;
+    const char* mac;    // "" for no answer
+    int fallback_calls;
+    const char* trace;  // the new line, or ""
+  } cases[] = {
+      {1, true, "101112131415", 0, ""},  // NetBIOS answers: as before
+      {9, true, "02AABBCCDD09", 1, "Get MACAddress by IP 900000a : Address = 02AABBCCDD09"},
+      {5, true, "02AABBCCDD05", 1, "Get MACAddress by IP 500000a : Address = 02AABBCCDD05"},
+      {9, false, "", 1, ""},  // neither knows, or the adapter list cannot be read
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int{c.host});
+    fallback_calls = 0;
+    fallback_knows = c.fallback_knows;
+    const size_t lines = dir.Texts("QX_WOL_A.LOG").size();
+    const uint8_t address[4] = {10, 0, 0, c.host};
+    uint32_t ip;
+    std::memcpy(&ip, address, 4);
+    uint8_t mac[6] = {};
+    const bool known = FindReachedMac(ip, mac);
+    char hex[13] = "";
+    for (int i = 0; known && i < 6; ++i) std::snprintf(hex + 2 * i, 3, "%02X", mac[i]);
+    EXPECT_EQ(known, *c.mac != '\0');
+    EXPECT_STREQ(hex, c.mac);
+    EXPECT_EQ(fallback_calls, c.fallback_calls);
+    const Texts trace = dir.Texts("QX_WOL_A.LOG");
+    EXPECT_EQ(Texts(trace.begin() + lines, trace.end()), *c.trace ? Texts{c.trace} : Texts{});
+  }
+  FreeList(&AdapterList);
+  NetbiosCall = platform::Netbios;
+  AdapterMacCall = platform::AdapterMacByAddress;
 }
 
 }  // namespace
