@@ -1,227 +1,109 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace e2e {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int MsSince(Clock::time_point start) {
-  return static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-// This process's environment with the entries of `extra` replacing or
-// adding variables of the same name.
-std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& x : extra) replaced |= x.compare(0, name.size(), name) == 0;
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), extra.begin(), extra.end());
-  return env;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-  std::vector<char*> p;
-  for (std::string& s : strings) p.push_back(&s[0]);
-  p.push_back(nullptr);
-  return p;
-}
-
-// In the child after fork: own process group, given fds, then exec.
-[[noreturn]] void Exec(std::vector<std::string> argv, std::vector<std::string> env, int in,
-                       int out, int err) {
+// Starts argv in its own process group with the given stdin, stdout and
+// stderr, and `env` over this process's environment. A tied child gets
+// SIGTERM when this process dies.
+pid_t Spawn(std::vector<std::string> argv, const std::vector<std::string>& env, int in, int out,
+            int err, bool tied = true) {
+  std::vector<char*> a;
+  for (std::string& s : argv) a.push_back(&s[0]);
+  a.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
   setpgid(0, 0);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(err, 2);
-  std::vector<char*> a = Pointers(argv), e = Pointers(env);
-  execvpe(a[0], a.data(), e.data());
+  if (tied) prctl(PR_SET_PDEATHSIG, SIGTERM);
+  dup2(in, 0), dup2(out, 1), dup2(err, 2);
+  execvp(a[0], a.data());
   _exit(127);
 }
 
-int DecodeStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+bool WaitPid(pid_t pid, int timeout_ms, int* exit_code) {
+  int status = 0;
+  if (pid <= 0 || !WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout_ms, 5)) {
+    return false;
+  }
+  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return true;
+}
 
+// SIGTERM to the group, SIGKILL after 5 s.
 void KillGroup(pid_t pid) {
+  int ignored;
   if (pid <= 0) return;
+  kill(-pid, SIGTERM);
+  if (WaitPid(pid, 5000, &ignored)) return;
   kill(-pid, SIGKILL);
-  kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
 }
 
-void Drain(int fd, std::string* into) {
+std::string ReadAll(int fd) {
+  std::string s;
   char buf[4096];
   ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) into->append(buf, n);
+  for (off_t at = 0; (n = pread(fd, buf, sizeof buf, at)) > 0; at += n) s.append(buf, n);
+  return s;
 }
 
 }  // namespace
 
 RunResult Run(const std::vector<std::string>& argv, int timeout_ms,
               const std::vector<std::string>& env) {
+  // A file, not a pipe: a Wine program can leave helpers behind that hold
+  // its output open.
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   RunResult r;
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return r;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]), close(out[1]);
-    return r;
-  }
-  std::vector<std::string> merged = MergedEnv(env);
-  const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const pid_t pid = fork();
-  if (pid == 0) Exec(argv, merged, devnull, out[1], err[1]);
-  close(devnull), close(out[1]), close(err[1]);
-  fcntl(out[0], F_SETFL, O_NONBLOCK);
-  fcntl(err[0], F_SETFL, O_NONBLOCK);
-  const auto start = Clock::now();
-  int status = 0;
-  // Waits for the process, not for the end of its output: a Wine program
-  // can leave helpers behind that hold the pipes open.
-  for (;;) {
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    poll(fds, 2, 50);
-    Drain(out[0], &r.out);
-    Drain(err[0], &r.err);
-    if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
-      r.exit_code = DecodeStatus(status);
-      break;
-    }
-    if (pid <= 0 || MsSince(start) >= timeout_ms) {
-      r.timed_out = pid > 0;
-      KillGroup(pid);
-      break;
-    }
-  }
-  Drain(out[0], &r.out);
-  Drain(err[0], &r.err);
-  close(out[0]), close(err[0]);
+  const pid_t pid = Spawn(argv, env, in, out, out);
+  if (!WaitPid(pid, timeout_ms, &r.exit_code)) KillGroup(pid);
+  r.out = ReadAll(out);
+  close(in), close(out);
   return r;
 }
 
 Background::Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        const std::string& log_path) {
-  std::vector<std::string> merged = MergedEnv(env);
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const int sink = log >= 0 ? log : devnull;
-  pid_ = fork();
-  if (pid_ == 0) Exec(argv, merged, devnull, sink, sink);
-  if (log >= 0) close(log);
-  close(devnull);
+  pid_ = Spawn(argv, env, in, log, log);
+  close(in), close(log);
 }
 
-Background::Background(Background&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
-
-Background& Background::operator=(Background&& other) noexcept {
-  if (this != &other) {
-    Kill();
-    pid_ = other.pid_;
-    other.pid_ = -1;
-  }
-  return *this;
-}
-
-Background::~Background() { Kill(); }
+Background::~Background() { KillGroup(pid_); }
 
 bool Background::Wait(int timeout_ms, int* exit_code) {
-  if (pid_ <= 0) return false;
-  const auto start = Clock::now();
-  int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) != pid_) {
-    if (MsSince(start) >= timeout_ms) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  if (!WaitPid(pid_, timeout_ms, exit_code)) return false;
   pid_ = -1;
-  *exit_code = DecodeStatus(status);
   return true;
 }
 
-void Background::Kill() {
-  KillGroup(pid_);
-  pid_ = -1;
-}
-
-bool Xvfb::Start(const std::string& pid_file, const std::string& log_path) {
-  pid_file_ = pid_file;
-  // A server of an earlier run that ended without stopping it.
-  std::ifstream old(pid_file);
-  pid_t stale = 0;
-  if (old >> stale && stale > 0) {
-    std::ifstream comm("/proc/" + std::to_string(stale) + "/comm");
-    std::string name;
-    if (comm >> name && name == "Xvfb") kill(stale, SIGTERM);
-  }
-  int fd[2];
-  if (pipe2(fd, O_CLOEXEC) != 0) return false;
-  const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  pid_ = fork();
-  if (pid_ == 0) {
-    // The server dies with the test, whatever ends it.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    dup2(fd[1], 3);
-    if (log >= 0) dup2(log, 1), dup2(log, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-           static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fd[1]);
-  if (log >= 0) close(log);
-  std::string number;
-  pollfd p = {fd[0], POLLIN, 0};
-  const auto start = Clock::now();
-  while (number.find('\n') == std::string::npos && MsSince(start) < 20000) {
-    if (poll(&p, 1, 200) > 0) {
-      char buf[32];
-      const ssize_t n = read(fd[0], buf, sizeof buf);
-      if (n <= 0) break;
-      number.append(buf, n);
+Xvfb::Xvfb(const std::string& log_path)
+    : Background({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+                 {}, log_path) {
+  // The display number is a line of its own among the server's messages.
+  const auto number = [&] {
+    std::ifstream log(log_path);
+    for (std::string line; std::getline(log, line) && display.empty();) {
+      if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+        display = ":" + line;
+      }
     }
-  }
-  close(fd[0]);
-  if (number.find('\n') == std::string::npos) {
-    Stop();
-    return false;
-  }
-  display_ = ":" + number.substr(0, number.find('\n'));
-  std::ofstream(pid_file) << pid_ << "\n";
-  return true;
-}
-
-void Xvfb::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  const auto start = Clock::now();
-  while (waitpid(pid_, nullptr, WNOHANG) != pid_) {
-    if (MsSince(start) > 5000) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  pid_ = -1;
-  if (!pid_file_.empty()) std::remove(pid_file_.c_str());
+    return !display.empty();
+  };
+  WaitFor(number, 20000);
 }
 
 bool Screenshot(const std::string& display, const std::string& png_path) {
@@ -233,7 +115,7 @@ const std::string& WineArch(const std::string& source_dir) {
     const char* forced = std::getenv("ORVEL_E2E_ARCH");
     if (forced != nullptr && *forced != '\0') return std::string(forced);
     RunResult r = Run({source_dir + "/scripts/wine-prefix", "arch"}, 60000);
-    if (r.exit_code != 0) std::fprintf(stderr, "%s", r.err.c_str());
+    if (r.exit_code != 0) std::fprintf(stderr, "%s", r.out.c_str());
     return r.out.substr(0, r.out.find('\n'));
   }();
   return arch;
@@ -261,31 +143,19 @@ std::vector<std::string> WinePrefix::Env() const {
           "LANG=ja_JP.UTF-8",       "LC_ALL=ja_JP.UTF-8",  "DISPLAY=" + display_};
 }
 
-bool WinePrefix::Create() {
-  return Run({source_dir_ + "/scripts/wine-prefix", "create", dir_}, 300000, Env()).exit_code == 0;
-}
-
 bool WinePrefix::Start() {
-  // A wineserver of an earlier run that ended without stopping it.
-  Stop();
-  started_ = Run({source_dir_ + "/scripts/wine-prefix", "start", dir_}, 120000, Env()).exit_code == 0;
+  const std::string script = source_dir_ + "/scripts/wine-prefix";
+  if (Run({script, "create", dir_}, 300000, Env()).exit_code != 0) return false;
+  Stop();  // a wineserver of an earlier run that ended without stopping it
+  started_ = Run({script, "start", dir_}, 120000, Env()).exit_code == 0;
   // The watchdog reads end-of-file once this process is gone, however it
   // ended (a CTest time-out kills it), and then stops the prefix.
   int fd[2];
   if (started_ && pipe2(fd, O_CLOEXEC) == 0) {
-    std::vector<std::string> argv = {source_dir_ + "/scripts/wine-prefix", "stop", dir_};
-    std::vector<std::string> env = MergedEnv(Env());
-    watchdog_ = fork();
-    if (watchdog_ == 0) {
-      setpgid(0, 0);  // outside a kill of the test's process group
-      close(fd[1]);
-      char c;
-      while (read(fd[0], &c, 1) > 0) {
-      }
-      const int devnull = open("/dev/null", O_RDWR);
-      Exec(argv, env, devnull, devnull, devnull);
-    }
-    close(fd[0]);
+    const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    watchdog_ = Spawn({"sh", "-c", "cat; exec \"$0\" stop \"$1\"", script, dir_}, Env(), fd[0],
+                      devnull, devnull, /*tied=*/false);
+    close(fd[0]), close(devnull);
     watchdog_pipe_ = fd[1];
   }
   return started_;
@@ -294,38 +164,28 @@ bool WinePrefix::Start() {
 void WinePrefix::Stop() {
   Run({source_dir_ + "/scripts/wine-prefix", "stop", dir_}, 60000, Env());
   started_ = false;
-  if (watchdog_ > 0) {
-    kill(watchdog_, SIGKILL);
-    waitpid(watchdog_, nullptr, 0);
-    watchdog_ = -1;
-  }
+  if (watchdog_ > 0) kill(-watchdog_, SIGKILL), waitpid(watchdog_, nullptr, 0);
   if (watchdog_pipe_ >= 0) close(watchdog_pipe_);
-  watchdog_pipe_ = -1;
+  watchdog_ = watchdog_pipe_ = -1;
+}
+
+std::vector<std::string> WinePrefix::WineArgv(std::vector<std::string> args) const {
+  args.insert(args.begin(), Loader(arch_));
+  return args;
 }
 
 RunResult WinePrefix::Wine(const std::vector<std::string>& args, int timeout_ms) const {
-  std::vector<std::string> argv = {Loader(arch_)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, timeout_ms, Env());
+  return Run(WineArgv(args), timeout_ms, Env());
 }
 
 Background WinePrefix::WineInBackground(const std::vector<std::string>& args,
                                         const std::string& log_path) const {
-  std::vector<std::string> argv = {Loader(arch_)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return Background(argv, Env(), log_path);
+  return Background(WineArgv(args), Env(), log_path);
 }
 
 bool WinePrefix::ImportRegistry(const std::string& reg_text) const {
-  const std::string name = "e2e_import.reg";
-  std::ofstream(dir_ + "/drive_c/" + name, std::ios::binary) << reg_text;
-  return Wine({"regedit", "/s", "C:\\" + name}).exit_code == 0;
-}
-
-bool WinePrefix::RegQuery(const std::string& key, std::string* out) const {
-  RunResult r = Wine({"reg", "query", key, "/s"});
-  *out = r.out;
-  return r.exit_code == 0;
+  std::ofstream(dir_ + "/drive_c/e2e_import.reg", std::ios::binary) << reg_text;
+  return Wine({"regedit", "/s", "C:\\e2e_import.reg"}).exit_code == 0;
 }
 
 }  // namespace e2e

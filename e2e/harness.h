@@ -1,19 +1,31 @@
 // The end-to-end harness (Linux side): commands with a time limit, processes
-// in the background, a private Xvfb, a private Wine prefix, screenshots.
-// Everything it starts it stops again by pid or by its own prefix.
+// in the background, bounded waits, a private Xvfb, a private Wine prefix,
+// screenshots. Everything it starts it stops again by pid or by its own prefix.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace e2e {
 
+// Polls done() every step_ms for at most timeout_ms; returns done().
+template <typename Done>
+bool WaitFor(Done done, int timeout_ms, int step_ms = 50) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
+  }
+  return true;
+}
+
 struct RunResult {
   int exit_code = -1;  // -1 when it did not end by itself (time-out, signal)
-  bool timed_out = false;
-  std::string out, err;
+  std::string out;     // what it wrote to stdout and stderr
 };
 
 // Runs argv (no shell) with extra "NAME=value" entries over this process's
@@ -21,41 +33,29 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& argv, int timeout_ms,
               const std::vector<std::string>& env = {});
 
-// A process started in the background, its output going to log_path.
+// A process in its own process group, its output going to log_path; it gets
+// SIGTERM when this process dies, and with its group when it is destroyed.
 class Background {
  public:
-  Background() = default;
   Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& log_path);
-  Background(Background&& other) noexcept;
-  Background& operator=(Background&& other) noexcept;
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
-  ~Background();  // kills the process group if it still runs
+  ~Background();
 
-  bool valid() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
   // Waits for the end at most timeout_ms; then *exit_code is its code, or -1
   // after a signal. False on time-out.
   bool Wait(int timeout_ms, int* exit_code);
-  void Kill();
 
  private:
-  pid_t pid_ = -1;
+  pid_t pid_;
 };
 
-// A private X server on a free display (chosen by Xvfb itself).
-class Xvfb {
- public:
-  // Kills a server left by an earlier run whose pid is in pid_file.
-  bool Start(const std::string& pid_file, const std::string& log_path);
-  void Stop();
-  ~Xvfb() { Stop(); }
-  const std::string& display() const { return display_; }  // ":N"
-
- private:
-  pid_t pid_ = -1;
-  std::string display_, pid_file_;
+// A private X server on a free display chosen by Xvfb itself.
+struct Xvfb : Background {
+  explicit Xvfb(const std::string& log_path);
+  std::string display;  // ":N"; empty when the server did not start
 };
 
 // The whole screen of the display as a PNG (imagemagick's import).
@@ -77,9 +77,8 @@ class WinePrefix {
     if (started_) Stop();
   }
 
-  bool Create();  // once; later runs reuse the prefix
-  bool Start();   // the persistent wineserver
-  void Stop();    // wineserver -k for this prefix only
+  bool Start();  // creates the prefix once, then starts the persistent wineserver
+  void Stop();   // wineserver -k for this prefix only
   const std::string& dir() const { return dir_; }
   std::vector<std::string> Env() const;
 
@@ -88,10 +87,10 @@ class WinePrefix {
                               const std::string& log_path) const;
   // Imports a REGEDIT4 text through regedit /s.
   bool ImportRegistry(const std::string& reg_text) const;
-  // wine reg query KEY /s: false when the key is absent.
-  bool RegQuery(const std::string& key, std::string* out) const;
 
  private:
+  std::vector<std::string> WineArgv(std::vector<std::string> args) const;
+
   std::string source_dir_, arch_, dir_, display_;
   bool started_ = false;
   pid_t watchdog_ = -1;  // stops the prefix should this process die unawares
