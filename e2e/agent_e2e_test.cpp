@@ -5,6 +5,7 @@
 // ExitWindowsEx ends the processes of that prefix.
 #include <arpa/inet.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -377,6 +378,59 @@ TYPED_TEST(Agent, StopWhileAConnectionIdlesWaitsTwentySeconds) {
                   " ThreadCnt = 1", "FreeList() skipped : ThreadCnt = 1", "ORVEL/TAV Agent End"}));
   // The idle thread may still read the adapter list: it is not freed.
   EXPECT_EQ(Count(t, "FreeList OK"), 0u);
+}
+
+// An adapter that comes up after the agent started, as DHCP gives an address
+// after boot: a veth pair, this end with a fixed MAC and 198.51.100.1, the
+// other end in a namespace of the test's own, where the manager runs.
+class LateAdapter {
+ public:
+  LateAdapter() {
+    const std::string id = std::to_string(getpid() % 100000);
+    ns_ = "orvel-e2e-" + id, here_ = "orvel-h" + id;
+    const std::vector<Texts> steps = {
+        {"ip", "netns", "add", ns_},
+        {"ip", "link", "add", here_, "address", "02:aa:bb:cc:dd:ee", "type", "veth", "peer",
+         "name", "orvel-m" + id, "netns", ns_},
+        {"ip", "addr", "add", "198.51.100.1/24", "dev", here_},
+        {"ip", "link", "set", here_, "up"},
+        {"ip", "-n", ns_, "addr", "add", "198.51.100.2/24", "dev", "orvel-m" + id},
+        {"ip", "-n", ns_, "link", "set", "orvel-m" + id, "up"}};
+    for (const Texts& step : steps) {
+      const e2e::RunResult r = e2e::Run(step, 10000);
+      if (r.exit_code != 0) {
+        problem = step[1] + " " + step[2] + ": " + r.out;
+        return;
+      }
+    }
+  }
+  ~LateAdapter() {
+    e2e::Run({"ip", "link", "del", here_}, 10000);  // both ends
+    e2e::Run({"ip", "netns", "del", ns_}, 10000);
+  }
+  // pwrctl mac from the manager's side of the pair.
+  e2e::RunResult AskMac(uint16_t port) const {
+    return e2e::Run({"ip", "netns", "exec", ns_, kSource + "/build/native/bin/pwrctl", "mac",
+                     "198.51.100.1:" + std::to_string(port)}, 30000);
+  }
+  std::string problem;  // empty once the pair is up
+
+ private:
+  std::string ns_, here_;
+};
+
+TYPED_TEST(Agent, AnswersTheMacOfAnAdapterThatCameUpAfterStart) {
+  this->StartAgent();
+  LateAdapter veth;
+  if (!veth.problem.empty()) GTEST_SKIP() << "no network namespace here, skipped: " << veth.problem;
+  const e2e::RunResult r = veth.AskMac(this->site_.port);
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out, "02-AA-BB-CC-DD-EE\n");
+  // The address is the local end's, 198.51.100.1, as sin_addr read little-endian.
+  EXPECT_EQ(Count(this->site_.Trace(), "Get MACAddress by IP 16433c6 : Address = 02AABBCCDDEE"), 1u);
+  // Over loopback there is no adapter with a hardware address.
+  EXPECT_EQ(Manager(this->site_.port).Ask(Request(kMac)), kNoMac);
+  this->StopAgent();
 }
 
 TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInItsDirectory) {
