@@ -47,13 +47,18 @@ const char kSettings[] =
     "\"0\"=\"Root\\\\LEGACY_HALTGATE\\\\0000\"\r\n"
     "\"Count\"=dword:00000001\r\n"
     "\"NextInstance\"=dword:00000001\r\n\r\n";
+// A subkey of Enum, and a value that is not the fix-up's to delete.
 const char kEnumRoot[] =
     "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE\\Enum\\Root]\r\n"
-    "\"Kept\"=dword:00000007\r\n\r\n";
-// `reg query /s` after a run that met Enum\Root: both keys stay, without
-// values. (Wine leaves out the line of the queried key when it has no values.)
+    "\"Kept\"=dword:00000007\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE]\r\n"
+    "\"DisplayName\"=\"HALTGATE\"\r\n\r\n";
+// `reg query /s` after a run that met Enum\Root: both keys stay, with only
+// the values that are not the fix-up's.
 const char kEnumLeft[] =
-    "\r\nHKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE\\Enum\r\n\r\n"
+    "\r\nHKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE\r\n"
+    "    DisplayName    REG_SZ    HALTGATE\r\n\r\n"
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE\\Enum\r\n\r\n"
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE\\Enum\\Root\r\n"
     "    Kept    REG_DWORD    0x7\r\n\r\n";
 
