@@ -383,46 +383,34 @@ TYPED_TEST(Agent, StopWhileAConnectionIdlesWaitsTwentySeconds) {
 // An adapter that comes up after the agent started, as DHCP gives an address
 // after boot: a veth pair, this end with a fixed MAC and 198.51.100.1, the
 // other end in a namespace of the test's own, where the manager runs.
-class LateAdapter {
- public:
-  LateAdapter() {
-    const std::string id = std::to_string(getpid() % 100000);
-    ns_ = "orvel-e2e-" + id, here_ = "orvel-h" + id;
-    const std::vector<Texts> steps = {
-        {"ip", "netns", "add", ns_},
-        {"ip", "link", "add", here_, "address", "02:aa:bb:cc:dd:ee", "type", "veth", "peer",
-         "name", "orvel-m" + id, "netns", ns_},
-        {"ip", "addr", "add", "198.51.100.1/24", "dev", here_},
-        {"ip", "link", "set", here_, "up"},
-        {"ip", "-n", ns_, "addr", "add", "198.51.100.2/24", "dev", "orvel-m" + id},
-        {"ip", "-n", ns_, "link", "set", "orvel-m" + id, "up"}};
-    for (const Texts& step : steps) {
-      const e2e::RunResult r = e2e::Run(step, 10000);
-      if (r.exit_code != 0) {
-        problem = step[1] + " " + step[2] + ": " + r.out;
-        return;
-      }
-    }
-  }
-  ~LateAdapter() {
-    e2e::Run({"ip", "link", "del", here_}, 10000);  // both ends
-    e2e::Run({"ip", "netns", "del", ns_}, 10000);
+struct LateAdapter {
+  const std::string ns = "orvel-e2e-" + std::to_string(getpid());
+  // Both ends of the pair go with the namespace.
+  ~LateAdapter() { e2e::Run({"ip", "netns", "del", ns}, 10000); }
+  // "" once the pair is up, else what failed.
+  std::string Make() const {
+    const std::string here = "orvel-h" + std::to_string(getpid() % 100000);
+    const e2e::RunResult r = e2e::Run(
+        {"sh", "-ec",
+         "ip netns add $0; ip link add $1 address 02:aa:bb:cc:dd:ee type veth peer name orvel-m netns $0;"
+         "ip addr add 198.51.100.1/24 dev $1;"
+         "ip -n $0 addr add 198.51.100.2/24 dev orvel-m; ip -n $0 link set orvel-m up; ip link set $1 up",
+         ns, here},
+        20000);
+    return r.exit_code == 0 ? "" : r.out;
   }
   // pwrctl mac from the manager's side of the pair.
   e2e::RunResult AskMac(uint16_t port) const {
-    return e2e::Run({"ip", "netns", "exec", ns_, kSource + "/build/native/bin/pwrctl", "mac",
+    return e2e::Run({"ip", "netns", "exec", ns, kSource + "/build/native/bin/pwrctl", "mac",
                      "198.51.100.1:" + std::to_string(port)}, 30000);
   }
-  std::string problem;  // empty once the pair is up
-
- private:
-  std::string ns_, here_;
 };
 
 TYPED_TEST(Agent, AnswersTheMacOfAnAdapterThatCameUpAfterStart) {
   this->StartAgent();
-  LateAdapter veth;
-  if (!veth.problem.empty()) GTEST_SKIP() << "no network namespace here, skipped: " << veth.problem;
+  const LateAdapter veth;
+  const std::string problem = veth.Make();
+  if (!problem.empty()) GTEST_SKIP() << "no network namespace here, scenario skipped: " << problem;
   const e2e::RunResult r = veth.AskMac(this->site_.port);
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.out, "02-AA-BB-CC-DD-EE\n");
