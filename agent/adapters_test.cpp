@@ -17,11 +17,10 @@ using Texts = std::vector<std::string>;
 // (0x23) and NCBFINDNAME answers NRC_BUFLEN so many times first.
 struct Lana {
   uint8_t num, host, mac;
-  int resets_failing = 0, buflen_replies = 0;
-  uint8_t find_code = 0, astat_code = 0;
+  int resets_failing = 0, buflen_replies = 0, find_code = 0, astat_code = 0;
 };
 
-uint8_t enum_code;
+int enum_code;
 std::vector<Lana> lanas;  // in enumeration order
 Texts calls;              // "command/lana/length", and "/*" with the wildcard name
 uint32_t slept_ms;
@@ -33,7 +32,7 @@ uint8_t ScriptedNetbios(platform::Ncb* ncb) {
   static Lana none{0, 0, 0, 99};  // a LANA that was not enumerated: never reset
   Lana* l = &none;
   for (Lana& x : lanas) l = x.num == ncb->lana_num ? &x : l;
-  uint8_t rc = 0;
+  int rc = 0;
   if (ncb->command == platform::kNcbEnum && (rc = enum_code) == 0) {
     ncb->buffer[0] = static_cast<uint8_t>(lanas.size());
     for (size_t i = 0; i < lanas.size(); ++i) ncb->buffer[1 + i] = lanas[i].num;
@@ -47,52 +46,58 @@ uint8_t ScriptedNetbios(platform::Ncb* ncb) {
   } else if (ncb->command == platform::kNcbAstat && (rc = l->astat_code) == 0) {
     for (int i = 0; i < 6; ++i) ncb->buffer[i] = static_cast<uint8_t>(l->mac + i);
   }
-  return ncb->retcode = rc;
+  return ncb->retcode = static_cast<uint8_t>(rc);
+}
+
+// What `find` answers for 10.0.0.host: the MAC in hex, "" for none.
+std::string MacOf(bool (*find)(uint32_t, uint8_t*), uint8_t host) {
+  const uint32_t ip = 10u | uint32_t{host} << 24;  // network byte order on this little-endian PC
+  uint8_t m[6];
+  char hex[13] = "";
+  if (find(ip, m)) {
+    std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X%02X%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+  }
+  return hex;
 }
 
 TEST(AdapterList, BuiltFromTheNetbiosReplies) {
-  const std::string mac_of = "Get MACAddress : Address = ";
-  const std::string buflen = "Error Netbios()_2 : NRC_BUFLEN";
-  const std::string reset = "Error Netbios()_1 : Code = 0x23, lana_num = ";
+  const std::string mac_of = "Get MACAddress : Address = ",
+                    buflen = "Error Netbios()_2 : NRC_BUFLEN",
+                    reset = "Error Netbios()_1 : Code = 0x23, lana_num = ";
   // A NetBIOS that never finds the buffer big enough (here: not in 3000 tries) must not
   // make start-up allocate without end: the 16-bit length field (37 + 1984 x 33) is the limit.
   Texts unlimited(1985, buflen);
   unlimited.push_back(mac_of + "010203040506");
+  // macs: what FindAdapterMac answers for 10.0.0.host; calls: not checked when empty.
   const struct {
-    const char* what;
-    uint8_t enum_code;
-    std::vector<Lana> lanas;
-    Texts trace, calls;  // calls: not checked when empty
-    uint32_t slept_ms;
-    std::vector<std::pair<uint8_t, int>> macs;  // FindAdapterMac(10.0.0.host): from mac, or -1
+    std::vector<Lana> lanas; Texts trace; std::vector<std::pair<uint8_t, std::string>> macs;
+    Texts calls = {}; uint32_t slept_ms = 0; int enum_code = 0;
   } cases[] = {
-      {"enumeration fails", 0x40, {}, {"Error Netbios()_0 : Code = 0x40"}, {"55/0/256"}, 0,
-       {{10, -1}}},
-      {"two adapters, the list and its trace newest first", 0, {{0, 10, 0x00}, {1, 7, 0xAA}},
-       {mac_of + "AAABACADAEAF", mac_of + "000102030405"},
-       {"55/0/256", "50/1/0", "120/1/37/*", "51/1/600/*", "50/0/0", "120/0/37/*", "51/0/600/*"}, 0,
-       {{10, 0x00}, {7, 0xAA}, {8, -1}}},
-      {"reset failing five times leaves the entry without address", 0,
-       {{3, 3, 0x01, 99}, {4, 4, 0x06, 2}},
+      // 0: enumeration fails.
+      {{}, {"Error Netbios()_0 : Code = 0x40"}, {{10, ""}}, {"55/0/256"}, 0, 0x40},
+      // 1: two adapters; the list and its trace newest first.
+      {{{0, 10, 0x00}, {1, 7, 0xAA}}, {mac_of + "AAABACADAEAF", mac_of + "000102030405"},
+       {{10, "000102030405"}, {7, "AAABACADAEAF"}, {8, ""}},
+       {"55/0/256", "50/1/0", "120/1/37/*", "51/1/600/*", "50/0/0", "120/0/37/*", "51/0/600/*"}},
+      // 2: a reset failing five times leaves the entry without address; a pause after each.
+      {{{3, 3, 0x01, 99}, {4, 4, 0x06, 2}},
        {reset + "4", reset + "4", mac_of + "060708090A0B", reset + "3", reset + "3", reset + "3",
-        reset + "3", reset + "3"}, {}, 7000, {{3, -1}, {4, 0x06}}},
-      {"find-name buffer grows by one name entry", 0, {{0, 1, 0xDE, 0, 2}},
-       {buflen, buflen, mac_of + "DEDFE0E1E2E3"},
-       {"55/0/256", "50/0/0", "120/0/37/*", "120/0/70/*", "120/0/103/*", "51/0/600/*"}, 0,
-       {{1, 0xDE}}},
-      {"find-name buffer stops at the length field's limit", 0,
-       {{0, 1, 0x01}, {1, 2, 0x02, 0, 3000}}, unlimited, {}, 0, {{2, -1}, {1, 0x01}}},
-      {"find-name failure (Wine's answer) skips the adapter status", 0,
-       {{0, 1, 0x01, 0, 0, 0x15}}, {"Error Netbios()_2 : Code = 15"}, {}, 0, {{1, -1}}},
-      // The failed entry keeps its address, so the valid one behind it is not found.
-      {"failed adapter status shadows a later entry of the same address", 0,
-       {{0, 5, 0x01}, {1, 5, 0x06, 0, 0, 0, 0x34}},
-       {"Error GetMAC() : Code = 34", mac_of + "010203040506"}, {}, 0, {{5, -1}}},
+        reset + "3", reset + "3"}, {{3, ""}, {4, "060708090A0B"}}, {}, 7000},
+      // 3: the find-name buffer grows by one name entry.
+      {{{0, 1, 0xDE, 0, 2}}, {buflen, buflen, mac_of + "DEDFE0E1E2E3"}, {{1, "DEDFE0E1E2E3"}},
+       {"55/0/256", "50/0/0", "120/0/37/*", "120/0/70/*", "120/0/103/*", "51/0/600/*"}},
+      // 4: the find-name buffer stops at the length field's limit.
+      {{{0, 1, 0x01}, {1, 2, 0x02, 0, 3000}}, unlimited, {{2, ""}, {1, "010203040506"}}},
+      // 5: a find-name failure (Wine's answer) skips the adapter status.
+      {{{0, 1, 0x01, 0, 0, 0x15}}, {"Error Netbios()_2 : Code = 15"}, {{1, ""}}},
+      // 6: a failed adapter status keeps its address and shadows a valid entry behind it.
+      {{{0, 5, 0x01}, {1, 5, 0x06, 0, 0, 0, 0x34}},
+       {"Error GetMAC() : Code = 34", mac_of + "010203040506"}, {{5, ""}}},
   };
   NetbiosCall = ScriptedNetbios;
   AgentSleep = [](uint32_t ms) { slept_ms += ms; };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(&c - cases);
     logtest::ScratchLogDir dir;
     enum_code = c.enum_code;
     lanas = c.lanas;
@@ -101,19 +106,11 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
     BuildAdapterList();
     EXPECT_TRUE(c.calls.empty() || calls == c.calls) << ::testing::PrintToString(calls);
     EXPECT_EQ(slept_ms, c.slept_ms);
-    for (const auto& [host, mac] : c.macs) {
-      uint8_t got[6] = {}, want[6] = {}, address[4] = {10, 0, 0, host};
-      for (int i = 0; i < 6 && mac >= 0; ++i) want[i] = static_cast<uint8_t>(mac + i);
-      uint32_t ip;
-      std::memcpy(&ip, address, 4);
-      EXPECT_EQ(FindAdapterMac(ip, got), mac >= 0) << int{host};
-      EXPECT_EQ(std::string(got, got + 6), std::string(want, want + 6)) << int{host};
-    }
+    for (const auto& [host, mac] : c.macs) EXPECT_EQ(MacOf(FindAdapterMac, host), mac) << +host;
+    EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);
     FreeList(&AdapterList);  // freed whole, and logged even when empty
     EXPECT_EQ(AdapterList, nullptr);
-    Texts trace = c.trace;
-    trace.push_back("FreeList OK");
-    EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), trace);
+    EXPECT_EQ(dir.Texts("QX_WOL_A.LOG").back(), "FreeList OK");
   }
   NetbiosCall = platform::Netbios;
 }
@@ -121,49 +118,26 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
 // The answer to a MAC request: the NetBIOS list first, then the adapters as
 // they are now, for an address the list has no valid entry for.
 TEST(AdapterList, ReachedMacFallsBackToTheAdapterThatOwnsTheAddress) {
-  static int fallback_calls;
-  static bool fallback_knows;
   NetbiosCall = ScriptedNetbios;
+  // The adapters as they are now own 10.0.0.x as 02AABBCCDD0x, for every x but 7.
   AdapterMacCall = [](uint32_t address, uint8_t mac[6]) {
-    ++fallback_calls;
     const uint8_t owned[6] = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, static_cast<uint8_t>(address >> 24)};
-    if (fallback_knows) std::memcpy(mac, owned, 6);
-    return fallback_knows;
+    std::memcpy(mac, owned, 6);
+    return mac[5] != 7;
   };
   logtest::ScratchLogDir dir;
   enum_code = 0;
   lanas = {{0, 1, 0x10}, {1, 5, 0x20, 0, 0, 0, 0x34}};  // 10.0.0.5: adapter status failed
   BuildAdapterList();
-  const struct {
-    uint8_t host;
-    bool fallback_knows;
-    const char* mac;    // "" for no answer
-    int fallback_calls;
-    const char* trace;  // the new line, or ""
-  } cases[] = {
-      {1, true, "101112131415", 0, ""},  // NetBIOS answers: as before
-      {9, true, "02AABBCCDD09", 1, "Get MACAddress by IP 900000a : Address = 02AABBCCDD09"},
-      {5, true, "02AABBCCDD05", 1, "Get MACAddress by IP 500000a : Address = 02AABBCCDD05"},
-      {9, false, "", 1, ""},  // neither knows, or the adapter list cannot be read
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(int{c.host});
-    fallback_calls = 0;
-    fallback_knows = c.fallback_knows;
-    const size_t lines = dir.Texts("QX_WOL_A.LOG").size();
-    const uint8_t address[4] = {10, 0, 0, c.host};
-    uint32_t ip;
-    std::memcpy(&ip, address, 4);
-    uint8_t mac[6] = {};
-    const bool known = FindReachedMac(ip, mac);
-    char hex[13] = "";
-    for (int i = 0; known && i < 6; ++i) std::snprintf(hex + 2 * i, 3, "%02X", mac[i]);
-    EXPECT_EQ(known, *c.mac != '\0');
-    EXPECT_STREQ(hex, c.mac);
-    EXPECT_EQ(fallback_calls, c.fallback_calls);
-    const Texts trace = dir.Texts("QX_WOL_A.LOG");
-    EXPECT_EQ(Texts(trace.begin() + lines, trace.end()), *c.trace ? Texts{c.trace} : Texts{});
-  }
+  const size_t built = dir.Texts("QX_WOL_A.LOG").size();
+  const std::pair<uint8_t, const char*> cases[] = {
+      {1, "101112131415"}, {9, "02AABBCCDD09"}, {5, "02AABBCCDD05"}, {7, ""}};
+  for (const auto& [host, mac] : cases) EXPECT_EQ(MacOf(FindReachedMac, host), mac) << +host;
+  // A trace line for each answer of the fallback, none for the others.
+  const Texts trace = dir.Texts("QX_WOL_A.LOG");
+  EXPECT_EQ(Texts(trace.begin() + built, trace.end()),
+            Texts({"Get MACAddress by IP 900000a : Address = 02AABBCCDD09",
+                   "Get MACAddress by IP 500000a : Address = 02AABBCCDD05"}));
   FreeList(&AdapterList);
   NetbiosCall = platform::Netbios;
   AdapterMacCall = platform::AdapterMacByAddress;

@@ -42,18 +42,16 @@ inline std::vector<std::string> LogTexts(const fs::path& file) {
 class ScratchLogDir {
  public:
   ScratchLogDir() {
-    dir_ = fs::temp_directory_path() / ("ringlog-" + std::to_string(std::random_device()()));
     fs::create_directories(dir_);
-    // Appending "" ends the path in a separator.
-    std::snprintf(szLogDir, sizeof szLogDir, "%s", (dir_ / "").string().c_str());
+    std::snprintf(szLogDir, sizeof szLogDir, "%s", Path("").c_str());
   }
   ~ScratchLogDir() { std::error_code ec; fs::remove_all(dir_, ec); }
+  // A file in the directory; "" for the directory itself, ending in a separator.
   std::string Path(const char* name) const { return (dir_ / name).string(); }
-  const fs::path& dir() const { return dir_; }
   std::vector<std::string> Texts(const char* file) const { return LogTexts(dir_ / file); }
 
  private:
-  fs::path dir_;
+  fs::path dir_ = fs::temp_directory_path() / ("ringlog-" + std::to_string(std::random_device()()));
 };
 
 // Polls until done() holds, for about timeout_ms at most; returns done().
@@ -65,11 +63,10 @@ bool WaitFor(Done done, int timeout_ms = 10000) {
   return done();
 }
 
-// One 82-byte line of a ring file, and slot n of a ring file's bytes.
+// One 82-byte line of a ring file: the header, a record or a blank slot.
 inline std::string Line80(std::string content) { content.resize(80, ' '); return content + "\r\n"; }
 inline std::string BlankLine() { return Line80(""); }
 inline std::string HeaderLine(std::string digits) { return Line80("QX/WOL LOG FILE " + digits); }
 inline std::string RecordLine(std::string t) { return Line80("2001/10/05 01:39:14.007 " + t); }
-inline std::string Slot(const std::string& bytes, size_t n) { return bytes.substr(n * 82, 82); }
 
 }  // namespace logtest

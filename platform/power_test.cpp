@@ -3,31 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
-#include <utility>
+#include <tuple>
 
 namespace {
 
 #ifdef _WIN32
 TEST(Power, ShutdownPrivilegeIsEnabled) {
   const platform::PrivilegeResult r = platform::EnableShutdownPrivilege();
-  EXPECT_EQ(r.open_token, 0u);
-  EXPECT_EQ(r.lookup, 0u);
-  EXPECT_EQ(r.adjust, 0u);
+  EXPECT_EQ(std::make_tuple(r.open_token, r.lookup, r.adjust), std::make_tuple(0u, 0u, 0u));
 }
 #else
 // The Linux power-off runs only what the settings name, so no test and no
 // unconfigured agent can switch this machine off.
 TEST(Power, LinuxRunsOnlyTheConfiguredCommand) {
-  namespace fs = std::filesystem;
-  const fs::path dir =
-      fs::temp_directory_path() / ("poweroff-" + std::to_string(std::random_device()()));
-  fs::create_directories(dir);
-  const std::string conf = (dir / "agent.conf").string(), marker = (dir / "off").string();
+  const std::string conf = ::testing::TempDir() + "power_test.conf",
+                    marker = ::testing::TempDir() + "power_test.off";
+  std::remove(marker.c_str());
   setenv("ORVEL_AGENT_CONF", conf.c_str(), 1);
   const std::pair<std::string, uint32_t> cases[] = {
       {"CountdownCmd=true 5\n", ENOSYS}, {"PowerOffCmd=\n", ENOSYS},
@@ -36,9 +31,9 @@ TEST(Power, LinuxRunsOnlyTheConfiguredCommand) {
     std::ofstream(conf) << lines;
     EXPECT_EQ(platform::RequestPowerOff(), result) << lines;
   }
-  EXPECT_TRUE(fs::exists(marker));
+  EXPECT_EQ(std::remove(marker.c_str()), 0) << "the configured command did not run";
+  std::remove(conf.c_str());
   unsetenv("ORVEL_AGENT_CONF");
-  fs::remove_all(dir);
 }
 #endif
 
