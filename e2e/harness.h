@@ -5,23 +5,14 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "log/log_test_support.h"
 
 namespace e2e {
 
-// Polls done() every step_ms for at most timeout_ms; returns done().
-template <typename Done>
-bool WaitFor(Done done, int timeout_ms, int step_ms = 50) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
-  }
-  return true;
-}
+using logtest::WaitFor;
 
 struct RunResult {
   int exit_code = -1;  // -1 when it did not end by itself (time-out, signal)

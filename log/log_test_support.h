@@ -54,13 +54,15 @@ class ScratchLogDir {
   fs::path dir_ = fs::temp_directory_path() / ("ringlog-" + std::to_string(std::random_device()()));
 };
 
-// Polls until done() holds, for about timeout_ms at most; returns done().
+// Polls done() every step_ms for at most timeout_ms; returns done().
 template <typename Done>
-bool WaitFor(Done done, int timeout_ms = 10000) {
-  for (int waited = 0; !done() && waited < timeout_ms; waited += 2) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+bool WaitFor(Done done, int timeout_ms = 10000, int step_ms = 20) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
   }
-  return done();
+  return true;
 }
 
 // One 82-byte line of a ring file: the header, a record or a blank slot.
