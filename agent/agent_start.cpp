@@ -5,6 +5,7 @@
 #include "agent/adapters.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
+#include "agent/allowed_managers.h"
 #include "agent/listener.h"
 #include "log/operation_log.h"
 #include "platform/settings.h"
@@ -53,6 +54,7 @@ void AgentStart() {
 
   dwServiceStop = 0;
   BuildAdapterList();
+  LoadAllowedManagers();
   StartListen();
 }
 

@@ -8,8 +8,17 @@
 
 namespace platform {
 
-// Copies the value, NUL included, into buffer. False when the key or value is
-// missing or unreadable, or when the value with its NUL exceeds size bytes.
-bool ReadSetting(const char* key_path, const char* name, char* buffer, uint32_t size);
+enum class SettingRead { kRead, kMissing, kTooLong };
+
+// Copies the value, NUL included, into buffer. kMissing when the key or value
+// is missing or unreadable, kTooLong when the value with its NUL exceeds size
+// bytes; the buffer then holds no value.
+SettingRead ReadSettingChecked(const char* key_path, const char* name, char* buffer,
+                               uint32_t size);
+
+// ReadSettingChecked's kRead, for settings where too long means absent.
+inline bool ReadSetting(const char* key_path, const char* name, char* buffer, uint32_t size) {
+  return ReadSettingChecked(key_path, name, buffer, size) == SettingRead::kRead;
+}
 
 }  // namespace platform

@@ -8,10 +8,11 @@
 
 namespace platform {
 
-bool ReadSetting(const char* /*key_path*/, const char* name, char* buffer, uint32_t size) {
+SettingRead ReadSettingChecked(const char* /*key_path*/, const char* name, char* buffer,
+                               uint32_t size) {
   const char* path = std::getenv("ORVEL_AGENT_CONF");
   std::ifstream in(path && *path ? path : "/etc/orvel-agent.conf");
-  if (!in) return false;
+  if (!in) return SettingRead::kMissing;
   const size_t name_len = std::strlen(name);
   std::string line;
   while (std::getline(in, line)) {
@@ -20,11 +21,11 @@ bool ReadSetting(const char* /*key_path*/, const char* name, char* buffer, uint3
       continue;
     }
     const std::string value = line.substr(name_len + 1);
-    if (value.size() + 1 > size) return false;
+    if (value.size() + 1 > size) return SettingRead::kTooLong;
     std::memcpy(buffer, value.c_str(), value.size() + 1);
-    return true;
+    return SettingRead::kRead;
   }
-  return false;
+  return SettingRead::kMissing;
 }
 
 }  // namespace platform

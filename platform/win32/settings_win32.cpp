@@ -6,21 +6,24 @@
 
 namespace platform {
 
-bool ReadSetting(const char* key_path, const char* name, char* buffer, uint32_t size) {
+SettingRead ReadSettingChecked(const char* key_path, const char* name, char* buffer,
+                               uint32_t size) {
   RegKey key;
-  if (key.Open(HKEY_LOCAL_MACHINE, key_path, KEY_READ) != ERROR_SUCCESS) return false;
+  if (key.Open(HKEY_LOCAL_MACHINE, key_path, KEY_READ) != ERROR_SUCCESS) {
+    return SettingRead::kMissing;
+  }
   DWORD len = size;
   // The value type is not checked; the values are strings by convention.
-  if (RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &len) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
+  const LONG rc =
+      RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &len);
+  if (rc == ERROR_MORE_DATA) return SettingRead::kTooLong;
+  if (rc != ERROR_SUCCESS) return SettingRead::kMissing;
   // RegQueryValueExA need not terminate what it stored.
   if (len == 0 || buffer[len - 1] != '\0') {
-    if (len >= size) return false;
+    if (len >= size) return SettingRead::kTooLong;
     buffer[len] = '\0';
   }
-  return true;
+  return SettingRead::kRead;
 }
 
 }  // namespace platform
