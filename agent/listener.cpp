@@ -5,6 +5,7 @@
 #include "agent/adapters.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
+#include "agent/allowed_managers.h"
 #include "agent/power_off.h"
 #include "agent/protocol.h"
 #include "log/operation_log.h"
@@ -14,9 +15,15 @@ namespace {
 
 constexpr int kSocketAttempts = 5;
 constexpr unsigned kSocketRetryMs = 20;
-constexpr unsigned kAcceptPollMs = 100;
+// The longest wait for a connection before dwAgentEnd is looked at again.
+constexpr unsigned kAcceptWaitMs = 100;
+// After an accept error, so that a lasting one cannot spin the chain.
+constexpr unsigned kAcceptErrorPauseMs = 100;
 constexpr unsigned kThreadRetryMs = 100;
-constexpr int kBacklog = 5;
+// A reservation of address space: 1,000 connections take 64 MB, which fits a
+// 32-bit process. The deepest path on these threads is the power-off (settings,
+// CreateProcess, ExitWindowsEx); buffers of any size are on the heap.
+constexpr size_t kThreadStackBytes = 64 * 1024;
 
 // Set once before the first accept thread starts and never destroyed, so a
 // thread that outlives the stop sequence cannot meet a dead object.
@@ -26,7 +33,7 @@ platform::Socket& hListenSocket() {
 }
 
 void StartSuccessor() {
-  while (!platform::StartDetachedThread(AcceptThreadProc, nullptr)) {
+  while (!platform::StartDetachedThread(AcceptThreadProc, nullptr, kThreadStackBytes)) {
     platform::SleepMs(kThreadRetryMs);
   }
 }
@@ -112,7 +119,10 @@ void AcceptAndServe() {
   platform::Socket connection;
   platform::Ipv4Address peer{0, 0};
   for (;;) {
-    connection = hListenSocket().Accept(&peer);
+    // Accepts as soon as a connection arrives. A failed wait is followed by
+    // accept too, so that its error is the one logged.
+    const int ready = hListenSocket().WaitReadable(kAcceptWaitMs);
+    if (ready != 0) connection = hListenSocket().Accept(&peer);
     const int error = connection.valid() ? 0 : platform::SocketError();
     if (dwAgentEnd == 1) {
       dwThreadEnd = 1;
@@ -120,10 +130,9 @@ void AcceptAndServe() {
       return;
     }
     if (connection.valid()) break;
-    if (platform::IsWouldBlock(error)) {
-      platform::SleepMs(kAcceptPollMs);
-      continue;
-    }
+    // A connection the peer reset before accept also ends as would-block.
+    if (ready == 0 || platform::IsWouldBlock(error)) continue;
+    platform::SleepMs(kAcceptErrorPauseMs);
     StartSuccessor();
     Trace("Error accept() : Code = %d", error);
     return;
@@ -138,6 +147,12 @@ void AcceptAndServe() {
   }
   WriteLog("AcceptThreadProc accept ﾃﾞｰﾀ有り", LOG_AGENT);
   StartSuccessor();
+  // Refused before anything is read: no reply, no operation-log message.
+  if (!ManagerAllowed(peer.address)) {
+    Trace("Connection Refused : IPaddress %x", peer.address);
+    connection.Close();
+    return;
+  }
   Trace("Connection Established : IPaddress %x", peer.address);
   ServeConnection(connection, peer.address);
 }
@@ -173,7 +188,7 @@ void StartListen() {
     Trace("Error bind() : Code = %d", platform::SocketError());
     return;
   }
-  if (!socket.Listen(kBacklog)) {
+  if (!socket.Listen(platform::kMaxBacklog)) {
     Trace("Error listen() : Code = %d", platform::SocketError());
     return;
   }
@@ -185,7 +200,7 @@ void StartListen() {
     return;
   }
   // A failed start is neither retried nor logged; the port stays unserved.
-  platform::StartDetachedThread(AcceptThreadProc, nullptr);
+  platform::StartDetachedThread(AcceptThreadProc, nullptr, kThreadStackBytes);
 }
 
 void AcceptThreadProc(void* /*unused*/) {

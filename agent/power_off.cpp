@@ -118,6 +118,11 @@ uint32_t SystemShutdown() {
         if (error != 0) Trace("ExitWindowsEx failed : Code = %d", static_cast<int>(error));
       }
       AgentSleep(kPassMs);
+      // A power-off command of Linux ends in its own time; the loop only looks.
+      const uint32_t outcome = platform::PowerOffOutcome();
+      if (outcome != 0 && outcome != platform::kStillActive) {
+        Trace("ExitWindowsEx failed : Code = %d", static_cast<int>(outcome));
+      }
       if (dwServiceStop) break;
     }
   }

@@ -23,16 +23,20 @@ std::mutex& StatusLock() {
   return *lock;
 }
 
+// The stop sequence: up to 20 one-second pauses for the threads, then the
+// clean-up; the service manager is told to wait that long and a little more.
+constexpr DWORD kStopWaitHintMs = 30000;
+
 // The service main thread and the handler both report; once stopped has been
 // reported, a late running report from the service main thread is dropped.
-BOOL Report(DWORD state) {
+BOOL Report(DWORD state, DWORD wait_hint = 0) {
   std::lock_guard<std::mutex> guard(StatusLock());
   if (bStoppedReported) return TRUE;
   if (state != 0) {
     ServiceStatus.dwCurrentState = state;
     ServiceStatus.dwWin32ExitCode = 0;
     ServiceStatus.dwCheckPoint = 0;
-    ServiceStatus.dwWaitHint = 0;
+    ServiceStatus.dwWaitHint = wait_hint;
   }
   const BOOL ok = SetServiceStatus(hServiceStatus, &ServiceStatus);
   if (state == SERVICE_STOPPED) bStoppedReported = true;
@@ -46,7 +50,7 @@ void WINAPI AgentCtrlHandler(DWORD control) {
     return;
   }
   bStopRequested = true;
-  if (!Report(SERVICE_STOP_PENDING)) {
+  if (!Report(SERVICE_STOP_PENDING, kStopWaitHintMs)) {
     Trace("Error SetServiceStatus()_Pending : Code = %lu", GetLastError());
   }
   AgentStop();

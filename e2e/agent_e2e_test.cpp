@@ -15,6 +15,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "e2e/harness.h"
@@ -110,7 +112,10 @@ uint16_t FreePort() {
 class Manager {
  public:
   // A failed connect shows as missing replies and trace lines.
-  explicit Manager(uint16_t port) : socket_(platform::Socket::Create()) {
+  // `from`: a loopback source address other than 127.0.0.1.
+  explicit Manager(uint16_t port, const char* from = nullptr)
+      : socket_(platform::Socket::Create()) {
+    if (from) socket_.Bind(platform::Ipv4Address{inet_addr(from), 0});
     socket_.Connect(platform::Ipv4Address{htonl(INADDR_LOOPBACK), htons(port)});
   }
   // Sends the request; then `size` bytes, or what came before a close or 30 s.
@@ -287,6 +292,10 @@ class AgentUnderWine : public ::testing::Test {
     };
     ASSERT_TRUE(add("LogFilePath", "C:\\ORVEL\\LOG") &&
                 (countdown.empty() || add("CountdownCmd", countdown)));
+    const char* allowed = std::exchange(allowed_, nullptr);
+    if (allowed) {
+      ASSERT_TRUE(add("AllowedManagers", allowed));
+    }
   }
 
   // Fresh logs, the settings, `net start`; then the agent listens. The
@@ -310,6 +319,7 @@ class AgentUnderWine : public ::testing::Test {
 
   static inline std::unique_ptr<e2e::WinePrefix> prefix_;
   static inline Site site_;
+  static inline const char* allowed_ = nullptr;  // AllowedManagers of the next start
 };
 
 // ---- The Linux agent, with SIGTERM as the stop.
@@ -325,7 +335,8 @@ class AgentNative : public ::testing::Test {
     site_ = {FreePort(), dir / "log"};
     std::ofstream(dir / "services") << "QX_WOL_AGT " << site_.port << "/tcp\n";
     std::ofstream(dir / "agent.conf")
-        << "LogFilePath=" << site_.log_dir.string() << "\nCountdownCmd=false\n";
+        << "LogFilePath=" << site_.log_dir.string() << "\nCountdownCmd=false\n"
+        << (allowed_ ? "AllowedManagers=" + std::string(std::exchange(allowed_, nullptr)) + "\n" : "");
     agent_ = std::make_unique<e2e::Background>(
         Texts{kSource + "/build/native/bin/pwragent"},
         Texts{"ORVEL_SERVICES_FILE=" + (dir / "services").string(),
@@ -345,6 +356,7 @@ class AgentNative : public ::testing::Test {
   }
 
   Site site_;
+  const char* allowed_ = nullptr;  // AllowedManagers of the next start
   std::unique_ptr<e2e::Background> agent_;
 };
 
@@ -378,6 +390,74 @@ TYPED_TEST(Agent, StopWhileAConnectionIdlesWaitsTwentySeconds) {
                   " ThreadCnt = 1", "FreeList() skipped : ThreadCnt = 1", "ORVEL/TAV Agent End"}));
   // The idle thread may still read the adapter list: it is not freed.
   EXPECT_EQ(Count(t, "FreeList OK"), 0u);
+}
+
+// 50 managers at once, 4 requests each: every one is answered. Afterwards a
+// manager is still served at once: 20 in turn within a second, where a 100 ms
+// poll of accept would take 2 s.
+TYPED_TEST(Agent, AnswersFiftyManagersAtOnceAndAtOnceAfterwards) {
+  this->StartAgent();
+  const uint16_t port = this->site_.port;
+  std::vector<int> answered(50, 0);
+  std::vector<std::thread> managers;
+  for (int& n : answered) {
+    managers.emplace_back([&n, port] {
+      Manager m(port);
+      for (int r = 0; r < 4; ++r) n += m.Ask(Request(kMac)) == kNoMac;
+    });
+  }
+  for (std::thread& t : managers) t.join();
+  EXPECT_EQ(std::count(answered.begin(), answered.end(), 4), 50);
+  const auto start = Clock::now();
+  int in_turn = 0;
+  for (int i = 0; i < 20; ++i) in_turn += Manager(port).Ask(Request(kMac)) == kNoMac;
+  EXPECT_EQ(in_turn, 20);
+  EXPECT_LT(SecondsSince(start), 1.0);
+  const Site& site = this->site_;
+  EXPECT_TRUE(WaitFor([&] { return Count(site.Trace(), Line("Connection Broken :")) == 70; }));
+  ExpectCounts(site.Trace(),
+               {{Line("Connection Established :"), 70}, {Line("MAC Command Received :"), 220}});
+  EXPECT_LT(this->StopAgent(), 1.0 + TypeParam::kSlack);
+}
+
+// AllowedManagers: managers from other loopback addresses than 127.0.0.1
+// (all of 127.0.0.0/8 is this machine's), each row on a fresh start.
+TYPED_TEST(Agent, ServesOnlyTheAllowedManagers) {
+  struct Row {
+    const char* value;  // nullptr: absent
+    std::vector<const char*> served, refused;
+    std::string startup_line;
+  };
+  const Row rows[] = {
+      {nullptr, {"127.0.0.2"}, {}, ""},
+      {"", {"127.0.0.3"}, {}, ""},
+      {" 127.0.0.2 ,127.0.1.0/24", {"127.0.0.2", "127.0.1.9"}, {"127.0.0.3"}, ""},
+      {"127.0.0.2,127.0.0.256", {}, {"127.0.0.2"}, "Error AllowedManagers : \"127.0.0.256\""},
+  };
+  // The trace's form of an address: sin_addr read as one little-endian word.
+  const auto peer = [](const char* from) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", inet_addr(from));
+    return std::string(" : IPaddress ") + hex;
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.value ? r.value : "(absent)");
+    this->allowed_ = r.value;
+    this->StartAgent();
+    for (const char* from : r.served) {
+      EXPECT_EQ(Manager(this->site_.port, from).Ask(Request(kMac)), kNoMac) << from;
+    }
+    for (const char* from : r.refused) EXPECT_TRUE(Manager(this->site_.port, from).Closed()) << from;
+    this->StopAgent();
+    const Texts t = this->site_.Trace();
+    for (const char* from : r.served) EXPECT_EQ(Count(t, "Connection Established" + peer(from)), 1u);
+    for (const char* from : r.refused) EXPECT_EQ(Count(t, "Connection Refused" + peer(from)), 1u);
+    EXPECT_EQ(Count(t, "Error AllowedManagers", true), r.startup_line.empty() ? 0u : 1u);
+    if (!r.startup_line.empty()) {
+      EXPECT_EQ(Count(t, r.startup_line), 1u);
+    }
+    EXPECT_EQ(this->site_.OpLog(), Texts({kStarted, kEnded}));
+  }
 }
 
 // An adapter that comes up after the agent started, as DHCP gives an address
@@ -497,6 +577,9 @@ TEST_F(PowerOffUnderWine, StopDuringTheCountdownRequestsNoPowerOff) {
   e2e::Background stop =
       prefix_->WineInBackground({"sc", "stop", kService}, prefix_->dir() + ".sc.log");
   EXPECT_TRUE(site_.WaitForTrace("CountDown finished"));
+  // Stop pending, with a hint (30 s) that covers the wait for the threads.
+  EXPECT_NE(Wine({"sc", "query", kService}).out.find("WAIT_HINT          : 0x7530"),
+            std::string::npos);
   m.reset();  // the connection's thread ends, and with it the stop's wait
   EXPECT_TRUE(WaitFor([] { return State() == "STOPPED"; }, 60000));
   const Texts trace = site_.Trace();

@@ -7,6 +7,11 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <tuple>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "log/log_test_support.h"
 #include "platform/named_mutex.h"
@@ -102,6 +107,60 @@ TEST(WriteLog, EachKindHasItsFileAndItsMutex) {
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path("")), {}), 5) << "a file per kind only";
 }
+
+// A wait that fails or times out tells its own code, never one left over
+// from an earlier call (here the "file not found" of a failed start).
+TEST(NamedMutex, FailedOrTimedOutWaitTellsItsOwnCode) {
+#ifdef _WIN32
+  const uint32_t missing = 6, timed_out = 258;  // ERROR_INVALID_HANDLE, WAIT_TIMEOUT
+#else
+  const uint32_t missing = EBADF, timed_out = ETIMEDOUT;
+#endif
+  const std::string name = "ring_log_test_" + std::to_string(std::random_device()());
+  platform::NamedMutex held = platform::NamedMutex::Open(name.c_str());
+  ASSERT_EQ(held.Wait(0), platform::WaitResult::kAcquired);
+  const auto wait = [](platform::NamedMutex m) {
+    platform::Process::Start("no_such_program");
+    const platform::WaitResult r = m.Wait(0);
+    return std::make_pair(r, platform::LastError());
+  };
+  EXPECT_EQ(wait(platform::NamedMutex()), std::make_pair(platform::WaitResult::kFailed, missing));
+  // Another thread, as the owner thread would take the mutex again.
+  EXPECT_EQ(std::async(std::launch::async, wait, platform::NamedMutex::Open(name.c_str())).get(),
+            std::make_pair(platform::WaitResult::kTimedOut, timed_out));
+#ifndef _WIN32
+  std::remove(("/dev/shm/orvel-" + name).c_str());
+#endif
+}
+
+#ifndef _WIN32
+// Only this user may open a mutex's file: whoever can map it can hold it and
+// silence every log. Another user's file or a link in its place is neither
+// used nor changed; the name then gets a mutex of this process alone.
+TEST(NamedMutex, OnlyThisUsersFileIsUsed) {
+  const std::string path = "/dev/shm/orvel-ring_log_test_" + std::to_string(std::random_device()());
+  const auto taken = [](const std::string& p) {
+    platform::NamedMutex m = platform::NamedMutex::Open(p.substr(15).c_str());
+    return m.Wait(0) == platform::WaitResult::kAcquired;
+  };
+  struct stat st, before;
+  EXPECT_TRUE(taken(path) && stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
+  std::remove(path.c_str());
+  if (geteuid() != 0) GTEST_SKIP() << "only root can make another user's file";
+  WriteAll(path + "f", "");
+  WriteAll(path + "t", "");
+  ASSERT_TRUE(chown((path + "f").c_str(), 65534, 65534) == 0 &&
+              symlink((path + "t").c_str(), (path + "l").c_str()) == 0);
+  for (const char* kind : {"f", "l"}) {
+    ASSERT_EQ(stat((path + kind).c_str(), &before), 0);
+    EXPECT_TRUE(taken(path + kind)) << kind;
+    EXPECT_TRUE(stat((path + kind).c_str(), &st) == 0 && st.st_size == 0 &&
+                st.st_mode == before.st_mode) << kind;
+    std::remove((path + kind).c_str());
+  }
+  std::remove((path + "t").c_str());
+}
+#endif
 
 // Three threads of this process and three writer processes share one ring:
 // the first round fits it, the second wraps it. The slot that the header names

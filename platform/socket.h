@@ -9,6 +9,11 @@
 
 namespace platform {
 
+// The largest listen backlog: SOMAXCONN of Windows Sockets 2, with which the
+// provider grants its own maximum (Windows Sockets 1.1's SOMAXCONN is 5). Linux
+// cuts it to net.core.somaxconn.
+constexpr int kMaxBacklog = 0x7fffffff;
+
 struct Ipv4Address {
   uint32_t address;  // sin_addr, network byte order
   uint16_t port;     // sin_port, network byte order
@@ -27,6 +32,8 @@ class Socket {
   ~Socket();  // closes the socket
 
   // A new IPv4 stream socket; not valid() on failure (SocketError() tells why).
+  // It and the connections it accepts are not inherited by child processes,
+  // so that a child outliving this process holds no port or connection.
   static Socket Create();
 
   bool valid() const;

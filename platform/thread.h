@@ -1,10 +1,14 @@
-// Detached threads with the platform's default stack size.
+// Detached threads, with the platform's default stack or a small one.
 #pragma once
+
+#include <cstddef>
 
 namespace platform {
 
 // Starts proc(arg) on a new detached thread; false when it cannot start.
-bool StartDetachedThread(void (*proc)(void*), void* arg);
+// stack_bytes reserves that much address space for its stack (0: the
+// platform's default, 1 MB or more), so that many threads fit a 32-bit process.
+bool StartDetachedThread(void (*proc)(void*), void* arg, size_t stack_bytes = 0);
 
 void SleepMs(unsigned ms);
 

@@ -1,8 +1,9 @@
 // A named mutex for Linux with the promises of a Windows one: a robust,
-// process-shared pthread mutex in a small shared file under /dev/shm. It
-// excludes threads and processes alike, waits with a time-out, and reports
-// an owner that ended while holding it as abandoned (EOWNERDEAD). Taking and
-// releasing it costs no system call when nobody else holds it.
+// process-shared pthread mutex in a small file under /dev/shm that only this
+// user can open. It excludes threads and processes alike, waits with a
+// time-out, and reports an owner that ended while holding it as abandoned
+// (EOWNERDEAD). Taking and releasing it costs no system call when nobody else
+// holds it.
 #include "platform/named_mutex.h"
 
 #include <errno.h>
@@ -36,32 +37,57 @@ std::string PathFor(const char* name) {
   return path;
 }
 
+void InitOnce(Shared* shared) {
+  if (shared->ready == kReady) return;
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+  pthread_mutex_init(&shared->mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+  shared->ready = kReady;
+}
+
+// A mutex of this process alone, for a name whose file another user holds.
+Shared* MapPrivate() {
+  void* p =
+      mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  Shared* shared = static_cast<Shared*>(p);
+  InitOnce(shared);
+  return shared;
+}
+
 // Maps the shared mutex of a name, initialising it once; the file lock keeps
-// two first users from initialising it at the same time.
+// two first users from initialising it at the same time. Only this user may
+// open the file: whoever can map it can hold it and so silence every log, or
+// corrupt it. A file or link in its place that is not this user's own is
+// left alone, and the name gets a mutex of this process alone.
 Shared* MapShared(const char* name) {
-  const int fd = open(PathFor(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  // Every user of the machine writes the same logs; the umask must not stop
-  // the next one from opening the mutex.
-  fchmod(fd, 0666);
+  const int fd =
+      open(PathFor(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  // ELOOP: a symbolic link; EACCES: another user's file (or protected_regular).
+  if (fd < 0) return errno == ELOOP || errno == EACCES ? MapPrivate() : nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+    close(fd);
+    return MapPrivate();
+  }
+  // A file left by an earlier version may be open to every user.
+  if ((st.st_mode & 077) != 0) fchmod(fd, 0600);
   Shared* shared = nullptr;
   if (flock(fd, LOCK_EX) == 0) {
-    struct stat st;
     if (fstat(fd, &st) == 0 &&
         (st.st_size >= static_cast<off_t>(sizeof(Shared)) ||
          ftruncate(fd, sizeof(Shared)) == 0)) {
       void* p = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       if (p != MAP_FAILED) shared = static_cast<Shared*>(p);
     }
-    if (shared && shared->ready != kReady) {
-      pthread_mutexattr_t attr;
-      pthread_mutexattr_init(&attr);
-      pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-      pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-      pthread_mutex_init(&shared->mutex, &attr);
-      pthread_mutexattr_destroy(&attr);
-      shared->ready = kReady;
-    }
+    if (shared) InitOnce(shared);
     flock(fd, LOCK_UN);
   }
   close(fd);  // the mapping stays
@@ -103,7 +129,12 @@ NamedMutex NamedMutex::Open(const char* name) {
 bool NamedMutex::valid() const { return state_ != nullptr; }
 
 WaitResult NamedMutex::Wait(uint32_t timeout_ms) {
-  if (!state_) return WaitResult::kFailed;
+  // LastError() tells why a wait failed or timed out, never a code left over
+  // from an earlier call.
+  if (!state_) {
+    errno = EBADF;
+    return WaitResult::kFailed;
+  }
   timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += timeout_ms / 1000;
@@ -123,6 +154,7 @@ WaitResult NamedMutex::Wait(uint32_t timeout_ms) {
       state_->held = true;
       return WaitResult::kAbandoned;
     case ETIMEDOUT:
+      errno = ETIMEDOUT;
       return WaitResult::kTimedOut;
     default:
       errno = rc;

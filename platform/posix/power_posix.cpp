@@ -2,6 +2,8 @@
 
 #include <errno.h>
 
+#include <mutex>
+
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/settings.h"
@@ -10,7 +12,18 @@ namespace platform {
 namespace {
 
 constexpr uint32_t kCommandSize = 280;
-constexpr uint32_t kCommandWaitMs = 30000;
+
+// The command of the last request; never destroyed, as a thread of the
+// repetition loop may still ask while the process ends.
+struct Running {
+  std::mutex lock;
+  Process process;
+};
+
+Running& Last() {
+  static Running* running = new Running;
+  return *running;
+}
 
 }  // namespace
 
@@ -28,10 +41,18 @@ uint32_t RequestPowerOff() {
   Process p = Process::Start(command);
   if (!p.valid()) return LastError();
   // Like ExitWindowsEx, a request that is still being carried out counts as
-  // accepted; a command that ends with a non-zero status refused it.
-  if (!p.Wait(kCommandWaitMs)) return 0;
+  // accepted. An earlier command still running is reaped when it ends.
+  std::lock_guard<std::mutex> guard(Last().lock);
+  Last().process = std::move(p);
+  return 0;
+}
+
+uint32_t PowerOffOutcome() {
+  std::lock_guard<std::mutex> guard(Last().lock);
+  if (!Last().process.valid()) return 0;
   uint32_t code = 0;
-  if (!p.ExitCode(&code)) return LastError();
+  if (!Last().process.ExitCode(&code)) code = LastError();
+  if (code != kStillActive) Last().process = Process();
   return code;
 }
 

@@ -10,15 +10,20 @@
 #include <thread>
 #include <vector>
 
+#include "platform/thread.h"
+
 extern char** environ;
 
 namespace platform {
 
-// A child that is never waited for stays a zombie until this process ends,
-// the same lifetime a Windows process object has while its handle is open.
-Process::~Process() = default;
-
 namespace {
+
+void Reap(void* pid) {
+  int status = 0;
+  while (waitpid(static_cast<pid_t>(reinterpret_cast<intptr_t>(pid)), &status, 0) < 0 &&
+         errno == EINTR) {
+  }
+}
 
 // Words as Windows programs split their command lines, without the backslash
 // rules: white space separates, double quotes group and are dropped.
@@ -44,6 +49,16 @@ std::vector<std::string> SplitCommandLine(const char* line) {
 }
 
 }  // namespace
+
+// The process runs on, but must not stay a zombie once it ends: a child still
+// running is reaped by a small thread of its own that waits for its end.
+Process::~Process() {
+  if (handle_ == 0 || status_ >= 0) return;
+  const pid_t pid = static_cast<pid_t>(handle_);
+  int status = 0;
+  if (waitpid(pid, &status, WNOHANG) != 0) return;
+  StartDetachedThread(Reap, reinterpret_cast<void*>(static_cast<intptr_t>(pid)), 64 * 1024);
+}
 
 Process Process::Start(const char* command_line) {
   Process p;

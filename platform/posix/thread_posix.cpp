@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <climits>
 #include <new>
 
 namespace platform {
@@ -23,12 +24,16 @@ void* Trampoline(void* p) {
 
 }  // namespace
 
-bool StartDetachedThread(void (*proc)(void*), void* arg) {
+bool StartDetachedThread(void (*proc)(void*), void* arg, size_t stack_bytes) {
   Start* s = new (std::nothrow) Start{proc, arg};
   if (!s) return false;
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  if (stack_bytes) {
+    const size_t least = static_cast<size_t>(PTHREAD_STACK_MIN);
+    pthread_attr_setstacksize(&attr, stack_bytes < least ? least : stack_bytes);
+  }
   pthread_t t;
   const int rc = pthread_create(&t, &attr, Trampoline, s);
   pthread_attr_destroy(&attr);

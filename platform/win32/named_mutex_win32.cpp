@@ -25,11 +25,16 @@ NamedMutex NamedMutex::Open(const char* name) {
 bool NamedMutex::valid() const { return state_ != nullptr; }
 
 WaitResult NamedMutex::Wait(uint32_t timeout_ms) {
-  if (!state_) return WaitResult::kFailed;
+  // LastError() tells why a wait failed or timed out, never a code left over
+  // from an earlier call.
+  if (!state_) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WaitResult::kFailed;
+  }
   switch (WaitForSingleObject(state_->handle, timeout_ms)) {
     case WAIT_OBJECT_0: return WaitResult::kAcquired;
     case WAIT_ABANDONED: return WaitResult::kAbandoned;
-    case WAIT_TIMEOUT: return WaitResult::kTimedOut;
+    case WAIT_TIMEOUT: SetLastError(WAIT_TIMEOUT); return WaitResult::kTimedOut;
     default: return WaitResult::kFailed;
   }
 }

@@ -47,4 +47,6 @@ uint32_t RequestPowerOff() {
   return ExitWindowsEx(EWX_POWEROFF | EWX_FORCE, 0) ? 0 : GetLastError();
 }
 
+uint32_t PowerOffOutcome() { return 0; }
+
 }  // namespace platform

@@ -9,6 +9,12 @@ namespace {
 
 SOCKET S(intptr_t h) { return static_cast<SOCKET>(h); }
 
+// Processes are started with handle inheritance on (the countdown program
+// needs it); a socket handle must still stay in this process.
+void KeepFromChildren(SOCKET h) {
+  SetHandleInformation(reinterpret_cast<HANDLE>(h), HANDLE_FLAG_INHERIT, 0);
+}
+
 sockaddr_in ToSockaddr(const Ipv4Address& a) {
   sockaddr_in sa;
   std::memset(&sa, 0, sizeof sa);
@@ -25,7 +31,9 @@ Socket::~Socket() { Close(); }
 Socket Socket::Create() {
   Socket s;
   const SOCKET h = socket(AF_INET, SOCK_STREAM, 0);
-  if (h != INVALID_SOCKET) s.handle_ = static_cast<intptr_t>(h);
+  if (h == INVALID_SOCKET) return s;
+  KeepFromChildren(h);
+  s.handle_ = static_cast<intptr_t>(h);
   return s;
 }
 
@@ -56,6 +64,7 @@ Socket Socket::Accept(Ipv4Address* peer) {
   int len = sizeof sa;
   const SOCKET h = accept(S(handle_), reinterpret_cast<sockaddr*>(&sa), &len);
   if (h == INVALID_SOCKET) return s;
+  KeepFromChildren(h);
   s.handle_ = static_cast<intptr_t>(h);
   peer->address = sa.sin_addr.s_addr;
   peer->port = sa.sin_port;

@@ -21,10 +21,12 @@ DWORD WINAPI Trampoline(LPVOID p) {
 
 }  // namespace
 
-bool StartDetachedThread(void (*proc)(void*), void* arg) {
+bool StartDetachedThread(void (*proc)(void*), void* arg, size_t stack_bytes) {
   Start* s = new (std::nothrow) Start{proc, arg};
   if (!s) return false;
-  HANDLE h = CreateThread(nullptr, 0, Trampoline, s, 0, nullptr);
+  // A reservation, not a commitment: the stack is committed as it grows.
+  HANDLE h = CreateThread(nullptr, stack_bytes, Trampoline, s,
+                          stack_bytes ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
   if (!h) {
     delete s;
     return false;
