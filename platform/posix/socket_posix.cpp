@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace platform {
@@ -177,25 +179,27 @@ bool LookupServicePort(const char* name, const char* protocol, uint16_t* port) {
     *port = static_cast<uint16_t>(se->s_port);
     return true;
   }
-  FILE* f = std::fopen(path, "r");
-  if (!f) return false;
-  char line[512];
-  bool found = false;
-  while (!found && std::fgets(line, sizeof line, f)) {
-    if (char* hash = std::strchr(line, '#')) *hash = '\0';
-    char entry[128], port_proto[64];
-    unsigned number = 0;
-    char proto[32];
-    if (std::sscanf(line, "%127s %63s", entry, port_proto) != 2) continue;
-    if (std::sscanf(port_proto, "%u/%31s", &number, proto) != 2) continue;
-    if (std::strcmp(entry, name) != 0 || std::strcmp(proto, protocol) != 0) continue;
+  // Whole lines, however long: the tail of a long comment is no entry.
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream fields(line);
+    std::string entry, port_proto;
+    if (!(fields >> entry >> port_proto) || entry != name) continue;
+    // Digits only, at most five: no sign, no wrap-around.
+    const size_t digits = port_proto.find_first_not_of("0123456789");
+    if (digits == 0 || digits > 5 || digits == std::string::npos) continue;
+    if (port_proto[digits] != '/' || port_proto.compare(digits + 1, std::string::npos, protocol) != 0) {
+      continue;
+    }
+    const unsigned long number = std::stoul(port_proto.substr(0, digits));
     if (number == 0 || number > 65535) continue;
     *port = htons(static_cast<uint16_t>(number));
-    found = true;
+    return true;
   }
-  std::fclose(f);
-  if (!found) errno = ENOENT;
-  return found;
+  errno = ENOENT;
+  return false;
 }
 
 bool ResolveHost(const char* host, uint32_t* address) {
