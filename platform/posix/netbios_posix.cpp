@@ -31,14 +31,15 @@ struct Lana {
   bool has_mac;
 };
 
-std::vector<Lana> ListLanas() {
+// At most `limit` entries: the NetBIOS numbering has room for 254.
+std::vector<Lana> ListLanas(size_t limit = kMaxLanas) {
   std::vector<Lana> lanas;
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return lanas;
   for (const ifaddrs* i = list; i; i = i->ifa_next) {
     if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
     if ((i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_UP)) continue;
-    if (lanas.size() == kMaxLanas) break;
+    if (lanas.size() == limit) break;
     Lana l{i->ifa_name, {}, {}, false};
     std::memcpy(l.address, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
     lanas.push_back(l);
@@ -102,7 +103,8 @@ uint8_t Netbios(Ncb* ncb) {
 }
 
 bool AdapterMacByAddress(uint32_t address, uint8_t mac[6]) {
-  for (const Lana& l : ListLanas()) {
+  // Every address counts here, past the 254 that NetBIOS numbers too.
+  for (const Lana& l : ListLanas(SIZE_MAX)) {
     if (!l.has_mac || std::memcmp(l.address, &address, 4) != 0) continue;
     std::memcpy(mac, l.mac, 6);
     return true;
