@@ -46,6 +46,9 @@ class Socket {
   // The accepted connection, not valid() on failure; peer filled on success.
   Socket Accept(Ipv4Address* peer);
   bool Connect(const Ipv4Address& remote);
+  // Connect, given up after timeout_ms (the error is then the platform's
+  // time-out code); the socket is blocking again afterwards.
+  bool ConnectWithin(const Ipv4Address& remote, uint32_t timeout_ms);
   // Bytes received, 0 when the peer closed its side, -1 on error.
   int Recv(void* buffer, int size);
   // Bytes sent, -1 on error. Never raises a signal on a closed peer.
@@ -67,6 +70,7 @@ int SocketsCleanup();
 int SocketError();
 bool IsWouldBlock(int code);
 bool IsRefused(int code);
+bool IsTimedOut(int code);
 
 // The port of a services-database entry (getservbyname), network byte order.
 // On Linux a file named by $ORVEL_SERVICES_FILE, when set, is read instead of
@@ -74,5 +78,9 @@ bool IsRefused(int code);
 bool LookupServicePort(const char* name, const char* protocol, uint16_t* port);
 // A dotted IPv4 address or a host name; network byte order.
 bool ResolveHost(const char* host, uint32_t* address);
+
+// One UDP datagram from a socket of its own, broadcast allowed (SO_BROADCAST),
+// as Wake-on-LAN sends it. False on failure (SocketError() tells why).
+bool SendDatagram(const Ipv4Address& to, const void* data, int size);
 
 }  // namespace platform

@@ -1,15 +1,24 @@
 // pwrctl: the manager's side of the agent's wire protocol, for administrators
-// and tests. Asks an agent for its MAC address, sends OFF, or sends raw bytes.
+// and tests. Asks an agent for its MAC address, sends OFF, or sends raw bytes;
+// asks many agents at once (scan, off of several hosts) and wakes PCs by MAC.
+#include <unistd.h>
+
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "agent/protocol.h"
 #include "platform/socket.h"
 #include "tools/hex.h"
+#include "tools/scan.h"
+#include "tools/targets.h"
+#include "tools/wake.h"
 
 namespace {
 
@@ -29,20 +38,42 @@ const char kHelp[] =
     "usage: pwrctl [-t SECONDS] mac HOST[:PORT]\n"
     "       pwrctl [-t SECONDS] off HOST[:PORT]\n"
     "       pwrctl [-t SECONDS] send HOST[:PORT] HEX\n"
+    "       pwrctl scan [-t SECONDS] [-p PORT] [-j N] [--csv | --json] TARGET...\n"
+    "       pwrctl off [-t SECONDS] [-p PORT] [-j N] [--csv | --json] [--yes] TARGET...\n"
+    "       pwrctl wake [--to ADDRESS] [-p PORT] MAC...\n"
     "\n"
     "Talks to the ORVEL Nimbrel agent (PWRAGENT) as the manager console does.\n"
     "  mac   asks for the MAC address of the adapter the connection arrives on\n"
     "  off   sends OFF: the agent acknowledges, then powers its PC off\n"
     "  send  sends the bytes given in hexadecimal (spaces allowed) and prints\n"
     "        the reply bytes in hexadecimal\n"
+    "  scan  asks every target for its MAC, N connections at once (-j, default\n"
+    "        64, at most 1024), and prints one line a host in address order:\n"
+    "        the address and the MAC, or the outcome: refused, unreachable,\n"
+    "        timed out, no MAC known, closed, malformed, unexpected answer\n"
+    "        (--csv: address,mac,outcome; --json: an array of objects)\n"
+    "  off   with several hosts powers each off and prints the same table\n"
+    "        (acknowledged or the outcome); more than one host needs --yes\n"
+    "  wake  sends the Wake-on-LAN magic packet for each MAC (00-11-22-AB-CD-EF,\n"
+    "        00:11:22:AB:CD:EF or 001122ABCDEF) by UDP to 255.255.255.255, or to\n"
+    "        the broadcast ADDRESS of --to, port 9 or PORT\n"
+    "A TARGET is an address, a host name, a network A.B.C.D/N (N 16 to 32;\n"
+    "below /31 without its network and broadcast addresses), a range A-B, or\n"
+    "@FILE: one target a line, blank lines and # comments skipped, so a saved\n"
+    "scan table is one; at most 65536 hosts in all. wake @FILE takes the MACs\n"
+    "of a saved scan table (lines with an outcome are skipped).\n"
     "Without PORT the port of the services entry QX_WOL_AGT/tcp is used.\n"
-    "A reply is awaited for SECONDS (default 10).\n"
+    "A connection and a reply are awaited for SECONDS each (default 10).\n"
     "\n"
     "exit codes:\n"
-    "  0  answered: MAC printed, OFF acknowledged, reply bytes printed\n"
+    "  0  answered: MAC printed, OFF acknowledged, reply bytes printed; scan:\n"
+    "     every host answered with its MAC; off: every host acknowledged;\n"
+    "     wake: every packet sent\n"
     "  1  answered, but no MAC is known (status 2) or the answer is not the\n"
-    "     one asked for (for example status 1, unknown command)\n"
-    "  2  usage error\n"
+    "     one asked for (for example status 1, unknown command); scan, off of\n"
+    "     several hosts: some host did not answer so\n"
+    "  2  usage error: also a bad or unknown TARGET, a bad MAC, or off of\n"
+    "     several hosts without --yes (then nothing is sent)\n"
     "  3  host not found, or no services entry QX_WOL_AGT/tcp\n"
     "  4  connection refused or not possible\n"
     "  5  connection closed without a reply\n"
@@ -220,36 +251,248 @@ int SendRaw(const char* target, const char* hex, uint32_t timeout_ms) {
   return kOk;
 }
 
+// The largest target or wake file read; beyond it the file is refused.
+constexpr size_t kMaxListFile = 16 * 1024 * 1024;
+
+bool ReadListFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "pwrctl: %s: cannot read the file\n", path.c_str());
+    return false;
+  }
+  text->resize(kMaxListFile + 1);
+  in.read(&(*text)[0], static_cast<std::streamsize>(text->size()));
+  text->resize(static_cast<size_t>(in.gcount()));
+  if (text->size() > kMaxListFile) {
+    std::fprintf(stderr, "pwrctl: %s: a file larger than 16 MB is refused\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ParsePort(const char* text, unsigned* port) {
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(text, &end, 10);
+  if (text[0] < '0' || text[0] > '9' || *end != '\0' || n == 0 || n > 65535) return false;
+  *port = static_cast<unsigned>(n);
+  return true;
+}
+
+bool ParseSeconds(const char* text, uint32_t* ms) {
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !(seconds > 0) || seconds > 3600) return false;
+  *ms = static_cast<uint32_t>(seconds * 1000);
+  return true;
+}
+
+uint16_t PortToNetwork(unsigned port) {
+  const uint8_t be[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
+  uint16_t network_order;
+  std::memcpy(&network_order, be, 2);
+  return network_order;
+}
+
+// The hosts of the targets given, addresses in order; kOk or the exit code.
+int ExpandTargets(const std::vector<std::string>& args, std::vector<uint32_t>* hosts) {
+  const HostResolver resolve = [](const std::string& name, uint32_t* address) {
+    uint32_t network_order = 0;
+    if (!platform::ResolveHost(name.c_str(), &network_order)) return false;
+    *address = NetworkToHost(network_order);
+    return true;
+  };
+  if (args.empty()) return Usage();
+  std::string error;
+  for (const std::string& arg : args) {
+    std::vector<std::string> targets(1, arg);
+    if (arg[0] == '@') {
+      std::string text;
+      if (!ReadListFile(arg.substr(1), &text)) return kUsage;
+      targets = TargetFileLines(text);
+      if (targets.empty()) {
+        std::fprintf(stderr, "pwrctl: %s: no targets in the file\n", arg.c_str() + 1);
+        return kUsage;
+      }
+    }
+    if (!ParseTargets(targets, resolve, hosts, &error)) {
+      std::fprintf(stderr, "pwrctl: %s%s%s\n", arg[0] == '@' ? arg.c_str() + 1 : "",
+                   arg[0] == '@' ? ": " : "", error.c_str());
+      return kUsage;
+    }
+  }
+  return kOk;
+}
+
+struct Options {
+  uint32_t timeout_ms = 10000;
+  int connections = 64;
+  unsigned port = 0;  // 0: not given
+  std::string to;
+  TableFormat format = TableFormat::kText;
+  bool yes = false;
+  bool any = false;  // an option after the verb
+};
+
+// scan, or off of several hosts: the table, and 0 only if every host gave
+// the answer asked for.
+int AskMany(const std::vector<std::string>& args, uint32_t command, const Options& options) {
+  std::vector<uint32_t> hosts;
+  int rc = ExpandTargets(args, &hosts);
+  if (rc != kOk) return rc;
+  if (command == CMD_OFF && hosts.size() > 1 && !options.yes) {
+    std::fprintf(stderr,
+                 "pwrctl: the targets name %u hosts; give --yes to power them all off\n",
+                 static_cast<unsigned>(hosts.size()));
+    return kUsage;
+  }
+  uint16_t port = PortToNetwork(options.port);
+  if (options.port == 0 && !platform::LookupServicePort("QX_WOL_AGT", "tcp", &port)) {
+    std::fprintf(stderr, "pwrctl: no services entry QX_WOL_AGT/tcp; give the port with -p PORT\n");
+    return kNoAddress;
+  }
+  std::function<void(size_t, size_t)> progress;
+  if (isatty(2)) {
+    progress = [](size_t done, size_t total) {
+      std::fprintf(stderr, "\r%s %u/%u%s", "scanned", static_cast<unsigned>(done),
+                   static_cast<unsigned>(total), done == total ? "\n" : "");
+    };
+  }
+  const std::vector<HostOutcome> outcomes =
+      AskAll(hosts, port, command, options.connections, options.timeout_ms, progress);
+  std::fputs(FormatOutcomes(outcomes, options.format).c_str(), stdout);
+  const Outcome wanted = command == CMD_MAC ? Outcome::kMac : Outcome::kAcknowledged;
+  for (const HostOutcome& r : outcomes) {
+    if (r.outcome != wanted) return kAnsweredNo;
+  }
+  return kOk;
+}
+
+int Wake(const std::vector<std::string>& args, const Options& options) {
+  std::vector<std::string> macs;
+  for (const std::string& arg : args) {
+    if (arg[0] != '@') {
+      macs.push_back(arg);
+      continue;
+    }
+    std::string text;
+    if (!ReadListFile(arg.substr(1), &text)) return kUsage;
+    const std::vector<std::string> listed = WakeFileMacs(text);
+    if (listed.empty()) {
+      std::fprintf(stderr, "pwrctl: %s: no MAC addresses in the file\n", arg.c_str() + 1);
+      return kUsage;
+    }
+    macs.insert(macs.end(), listed.begin(), listed.end());
+  }
+  if (macs.empty()) return Usage();
+  // Every MAC is checked before the first packet goes out.
+  std::vector<std::array<uint8_t, kMagicPacketSize>> packets(macs.size());
+  for (size_t i = 0; i < macs.size(); ++i) {
+    uint8_t mac[6];
+    if (!ParseMac(macs[i], mac)) {
+      std::fprintf(stderr,
+                   "pwrctl: \"%s\": not a MAC address (00-11-22-AB-CD-EF, 00:11:22:AB:CD:EF or "
+                   "001122ABCDEF)\n",
+                   macs[i].c_str());
+      return kUsage;
+    }
+    BuildMagicPacket(mac, packets[i].data());
+  }
+  uint32_t to = 0xFFFFFFFFu;
+  if (!options.to.empty() && !ParseIpv4(options.to, &to)) {
+    std::fprintf(stderr, "pwrctl: --to %s: not an IPv4 address\n", options.to.c_str());
+    return kUsage;
+  }
+  const unsigned port = options.port ? options.port : 9;  // the discard port, by custom
+  const platform::Ipv4Address destination{HostToNetwork(to), PortToNetwork(port)};
+  for (size_t i = 0; i < macs.size(); ++i) {
+    if (!platform::SendDatagram(destination, packets[i].data(), static_cast<int>(kMagicPacketSize))) {
+      std::fprintf(stderr, "pwrctl: cannot send the magic packet for %s: code %d\n",
+                   macs[i].c_str(), platform::SocketError());
+      return kSocketError;
+    }
+    const uint8_t* m = packets[i].data() + 6;
+    std::printf("magic packet for %02X-%02X-%02X-%02X-%02X-%02X sent to %s:%u\n", m[0], m[1], m[2],
+                m[3], m[4], m[5], FormatIpv4(to).c_str(), port);
+  }
+  return kOk;
+}
+
+// Off of a single HOST[:PORT] keeps its own messages and exit codes.
+bool IsOneHost(const std::string& target) {
+  if (target[0] == '@' || target.find('/') != std::string::npos) return false;
+  const size_t dash = target.find('-');
+  return dash == std::string::npos ||
+         target.substr(0, dash).find_first_not_of("0123456789.") != std::string::npos;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint32_t timeout_ms = 10000;
+  Options options;
   int i = 1;
   if (i < argc && (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)) {
     std::fputs(kHelp, stdout);
     return kOk;
   }
   if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
-    char* end = nullptr;
-    const double seconds = std::strtod(argv[i + 1], &end);
-    if (*end != '\0' || seconds <= 0 || seconds > 3600) return Usage();
-    timeout_ms = static_cast<uint32_t>(seconds * 1000);
+    if (!ParseSeconds(argv[i + 1], &options.timeout_ms)) return Usage();
     i += 2;
   }
   if (i >= argc) return Usage();
   const std::string verb = argv[i];
-  const int rest = argc - i - 1;
+  std::vector<std::string> args;
+  for (int a = i + 1; a < argc; ++a) {
+    const std::string arg = argv[a];
+    const bool has_value = a + 1 < argc;
+    if ((arg == "-p" || arg == "--port") && has_value) {
+      if (!ParsePort(argv[++a], &options.port)) {
+        std::fprintf(stderr, "pwrctl: %s: not a port number\n", argv[a]);
+        return kUsage;
+      }
+    } else if (arg == "-t" && has_value) {
+      if (!ParseSeconds(argv[++a], &options.timeout_ms)) return Usage();
+    } else if (arg == "-j" && has_value) {
+      char* end = nullptr;
+      const long n = std::strtol(argv[++a], &end, 10);
+      if (*end != '\0' || n < 1 || n > 1024) {
+        std::fprintf(stderr, "pwrctl: -j %s: give 1 to 1024 connections\n", argv[a]);
+        return kUsage;
+      }
+      options.connections = static_cast<int>(n);
+    } else if (arg == "--to" && has_value) {
+      options.to = argv[++a];
+    } else if (arg == "--csv") {
+      options.format = TableFormat::kCsv;
+    } else if (arg == "--json") {
+      options.format = TableFormat::kJson;
+    } else if (arg == "--yes") {
+      options.yes = true;
+    } else if (arg.empty() || (arg[0] == '-' && arg.size() > 1 && verb != "send")) {
+      return Usage();  // an unknown option, or one without its value
+    } else {
+      args.push_back(arg);
+      continue;
+    }
+    options.any = true;
+  }
   if (platform::SocketsStartup() != 0) {
     std::fprintf(stderr, "pwrctl: cannot start Windows Sockets\n");
     return kSocketError;
   }
+  const size_t rest = args.size();
   int rc;
-  if (verb == "mac" && rest == 1) {
-    rc = Command(argv[i + 1], CMD_MAC, timeout_ms);
-  } else if (verb == "off" && rest == 1) {
-    rc = Command(argv[i + 1], CMD_OFF, timeout_ms);
-  } else if (verb == "send" && rest == 2) {
-    rc = SendRaw(argv[i + 1], argv[i + 2], timeout_ms);
+  if (verb == "mac" && rest == 1 && !options.any) {
+    rc = Command(args[0].c_str(), CMD_MAC, options.timeout_ms);
+  } else if (verb == "off" && rest == 1 && !options.any && IsOneHost(args[0])) {
+    rc = Command(args[0].c_str(), CMD_OFF, options.timeout_ms);
+  } else if (verb == "send" && rest == 2 && !options.any) {
+    rc = SendRaw(args[0].c_str(), args[1].c_str(), options.timeout_ms);
+  } else if (verb == "scan" && rest > 0) {
+    rc = AskMany(args, CMD_MAC, options);
+  } else if (verb == "off" && rest > 0) {
+    rc = AskMany(args, CMD_OFF, options);
+  } else if (verb == "wake" && rest > 0) {
+    rc = Wake(args, options);
   } else {
     rc = Usage();
   }

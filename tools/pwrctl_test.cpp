@@ -1,8 +1,11 @@
 // pwrctl against scripted peers on loopback: what it prints and the exit code
 // that scripts rely on, for each way an agent can answer or fail to.
 #include <arpa/inet.h>
+#include <poll.h>
 #include <stdio.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +106,108 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnExitCodes) {
     EXPECT_EQ(closed_by_pwrctl, c.hold) << "the connection held open";
   }
   unsetenv("ORVEL_SERVICES_FILE");
+}
+
+// pwrctl started, then its stdout and exit code (124: it hung and was ended).
+FILE* Start(const std::string& args) {
+  return popen(("timeout 30 " PWRCTL_PATH " " + args + " 2>/dev/null").c_str(), "r");
+}
+
+std::string Finish(FILE* p, int* exit_code) {
+  std::string out;
+  char buf[512];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  const int status = pclose(p);
+  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+// Agents on 127.0.0.2 and 127.0.0.3 (one port, nothing on 127.0.0.1), served
+// one after the other: pwrctl's connections wait in their backlogs meanwhile.
+TEST(Pwrctl, ScanAndOffOfSeveralHostsPrintATableInAddressOrder) {
+  const Bytes known = Built([](Area& a) { return BuildMacResponse(a, kMac); });
+  const Bytes no_mac = Built([](Area& a) { return BuildMacResponse(a, nullptr); });
+  const Bytes acked = Built(BuildOffResponse);
+  const Bytes mac = Built([](Area& a) { return BuildRequest(a, CMD_MAC); });
+  const Bytes off = Built([](Area& a) { return BuildRequest(a, CMD_OFF); });
+  platform::Socket agents[2] = {platform::Socket::Create(), platform::Socket::Create()};
+  platform::Ipv4Address a{htonl(0x7F000002), 0};
+  ASSERT_TRUE(agents[0].Bind(a) && agents[0].LocalAddress(&a) && agents[0].Listen(8));
+  a.address = htonl(0x7F000003);
+  ASSERT_TRUE(agents[1].Bind(a) && agents[1].Listen(8));
+  const std::string port = std::to_string(ntohs(a.port));
+  const struct {
+    std::string args; Bytes replies[2]; Bytes request; std::string out; int exit_code;
+  } cases[] = {
+      {"scan -p @ 127.0.0.1-127.0.0.3 127.0.0.2", {known, no_mac}, mac,
+       "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n"
+       "127.0.0.3        no MAC known\n", 1},
+      {"scan --csv -j 1 -p @ 127.0.0.2/32", {known, {}}, mac,
+       "address,mac,outcome\n127.0.0.2,00-11-22-AB-CD-EF,answered\n", 0},
+      {"scan --json -p @ 127.0.0.3", {{}, no_mac}, mac,
+       "[\n {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"no MAC known\"}\n]\n", 1},
+      {"off -p @ 127.0.0.2 127.0.0.3", {{}, {}}, {}, "", 2},  // no --yes: nothing sent
+      {"off --yes -p @ 127.0.0.3 127.0.0.2", {acked, no_mac}, off,
+       "127.0.0.2        acknowledged\n127.0.0.3        unexpected answer\n", 1},
+      {"scan -p @ 127.0.0.0/15", {{}, {}}, {}, "", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string args = c.args;
+    args.replace(args.find('@'), 1, port);
+    FILE* p = Start(args);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 2; ++i) {
+      if (c.replies[i].empty() || agents[i].WaitReadable(10000) != 1) continue;
+      platform::Socket s = agents[i].Accept(&a);
+      char buf[64];
+      const int n = s.WaitReadable(10000) == 1 ? s.Recv(buf, sizeof buf) : 0;
+      EXPECT_EQ(Bytes(buf, buf + (n > 0 ? n : 0)), c.request);
+      s.Send(c.replies[i].data(), static_cast<int>(c.replies[i].size()));
+    }
+    int exit_code = -1;
+    EXPECT_EQ(Finish(p, &exit_code), c.out);
+    EXPECT_EQ(exit_code, c.exit_code);
+    for (auto& agent : agents) EXPECT_EQ(agent.WaitReadable(0), 0) << "an unexpected connection";
+  }
+}
+
+// The saved table is the wake list: one magic packet, for the host that
+// answered with its MAC, to the address and port given.
+TEST(Pwrctl, WakeSendsTheMagicPacketOfEachMacOfASavedTable) {
+  const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(udp, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(getsockname(udp, reinterpret_cast<sockaddr*>(&sa), &len), 0);
+  const std::string table = ::testing::TempDir() + "pwrctl_table";
+  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
+  const std::string port = std::to_string(ntohs(sa.sin_port));
+  const struct { std::string args; std::string out; int exit_code; } cases[] = {
+      {"wake --to 127.0.0.1 -p " + port + " @" + table,
+       "magic packet for 00-11-22-AB-CD-EF sent to 127.0.0.1:" + port + "\n", 0},
+      {"wake --to 127.0.0.1 -p " + port + " 00:11:22:ab:cd:ef 00-11-22", "", 2},  // none sent
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    FILE* p = Start(c.args);
+    ASSERT_NE(p, nullptr);
+    int exit_code = -1;
+    EXPECT_EQ(Finish(p, &exit_code), c.out);
+    EXPECT_EQ(exit_code, c.exit_code);
+  }
+  Bytes expected(6, 0xFF);
+  for (int i = 0; i < 16; ++i) expected.insert(expected.end(), kMac, kMac + 6);
+  uint8_t buf[200];
+  pollfd pf{udp, POLLIN, 0};
+  ASSERT_EQ(poll(&pf, 1, 10000), 1);
+  const ssize_t n = recv(udp, buf, sizeof buf, 0);
+  EXPECT_EQ(Bytes(buf, buf + (n > 0 ? n : 0)), expected);
+  EXPECT_EQ(poll(&pf, 1, 0), 0) << "a second datagram";
+  close(udp);
 }
 
 }  // namespace

@@ -118,6 +118,34 @@ bool Socket::Connect(const Ipv4Address& remote) {
   return rc == 0;
 }
 
+bool Socket::ConnectWithin(const Ipv4Address& remote, uint32_t timeout_ms) {
+  if (!SetNonBlocking(true)) return false;
+  const int fd = static_cast<int>(handle_);
+  const sockaddr_in sa = ToSockaddr(remote);
+  int error = 0;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) {
+      pollfd p{fd, POLLOUT, 0};
+      int n;
+      do {
+        n = poll(&p, 1, static_cast<int>(timeout_ms));
+      } while (n < 0 && errno == EINTR);
+      socklen_t len = sizeof error;
+      if (n == 0) {
+        error = ETIMEDOUT;
+      } else if (n < 0) {
+        error = errno;
+      } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
+        error = errno;
+      }
+    }
+  }
+  SetNonBlocking(false);
+  errno = error;
+  return error == 0;
+}
+
 int Socket::Recv(void* buffer, int size) {
   ssize_t n;
   do {
@@ -165,6 +193,8 @@ int SocketError() { return errno; }
 bool IsWouldBlock(int code) { return code == EWOULDBLOCK || code == EAGAIN; }
 
 bool IsRefused(int code) { return code == ECONNREFUSED; }
+
+bool IsTimedOut(int code) { return code == ETIMEDOUT; }
 
 bool LookupServicePort(const char* name, const char* protocol, uint16_t* port) {
   const char* path = std::getenv("ORVEL_SERVICES_FILE");
@@ -217,6 +247,22 @@ bool ResolveHost(const char* host, uint32_t* address) {
   *address = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
   freeaddrinfo(res);
   return true;
+}
+
+bool SendDatagram(const Ipv4Address& to, const void* data, int size) {
+  struct Fd {
+    int fd;
+    ~Fd() {
+      if (fd >= 0) close(fd);
+    }
+  } s{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  if (s.fd < 0) return false;
+  const int one = 1;
+  if (setsockopt(s.fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) return false;
+  const sockaddr_in sa = ToSockaddr(to);
+  const ssize_t n = sendto(s.fd, data, static_cast<size_t>(size), 0,
+                           reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  return n == size;
 }
 
 }  // namespace platform

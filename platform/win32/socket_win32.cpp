@@ -76,6 +76,41 @@ bool Socket::Connect(const Ipv4Address& remote) {
   return connect(S(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+bool Socket::ConnectWithin(const Ipv4Address& remote, uint32_t timeout_ms) {
+  if (!SetNonBlocking(true)) return false;
+  const sockaddr_in sa = ToSockaddr(remote);
+  int error = 0;
+  if (connect(S(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+      // A failed non-blocking connect shows in the exception set, not the write set.
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(S(handle_), &writable);
+      FD_SET(S(handle_), &failed);
+      timeval tv;
+      tv.tv_sec = static_cast<long>(timeout_ms / 1000);
+      tv.tv_usec = static_cast<long>(timeout_ms % 1000) * 1000;
+      const int n = select(0, nullptr, &writable, &failed, &tv);
+      int len = sizeof error;
+      if (n == 0) {
+        error = WSAETIMEDOUT;
+      } else if (n == SOCKET_ERROR) {
+        error = WSAGetLastError();
+      } else if (FD_ISSET(S(handle_), &writable)) {
+        error = 0;
+      } else if (getsockopt(S(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                            &len) != 0 || error == 0) {
+        error = WSAECONNREFUSED;
+      }
+    }
+  }
+  SetNonBlocking(false);
+  WSASetLastError(error);
+  return error == 0;
+}
+
 int Socket::Recv(void* buffer, int size) {
   const int n = recv(S(handle_), static_cast<char*>(buffer), size, 0);
   return n == SOCKET_ERROR ? -1 : n;
@@ -120,6 +155,8 @@ bool IsWouldBlock(int code) { return code == WSAEWOULDBLOCK; }
 
 bool IsRefused(int code) { return code == WSAECONNREFUSED; }
 
+bool IsTimedOut(int code) { return code == WSAETIMEDOUT; }
+
 bool LookupServicePort(const char* name, const char* protocol, uint16_t* port) {
   const servent* se = getservbyname(name, protocol);
   if (!se) return false;
@@ -137,6 +174,23 @@ bool ResolveHost(const char* host, uint32_t* address) {
   if (!he || he->h_addrtype != AF_INET || !he->h_addr_list[0]) return false;
   std::memcpy(address, he->h_addr_list[0], 4);
   return true;
+}
+
+bool SendDatagram(const Ipv4Address& to, const void* data, int size) {
+  struct Handle {
+    SOCKET h;
+    ~Handle() {
+      if (h != INVALID_SOCKET) closesocket(h);
+    }
+  } s{socket(AF_INET, SOCK_DGRAM, 0)};
+  if (s.h == INVALID_SOCKET) return false;
+  const BOOL on = TRUE;
+  if (setsockopt(s.h, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+    return false;
+  }
+  const sockaddr_in sa = ToSockaddr(to);
+  return sendto(s.h, static_cast<const char*>(data), size, 0,
+                reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == size;
 }
 
 }  // namespace platform

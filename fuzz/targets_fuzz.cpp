@@ -1,0 +1,26 @@
+// pwrctl's target parser on any target file: every list it accepts is sorted,
+// without duplicates and within the host limit; a refusal names a target.
+#include "fuzz/fuzz_support.h"
+#include "tools/targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  // Names resolve without DNS: "pc" only, to a fixed address.
+  const HostResolver resolve = [](const std::string& name, uint32_t* address) {
+    *address = 0x0A000001u;
+    return name == "pc";
+  };
+  std::vector<uint32_t> hosts;
+  std::string error;
+  if (!ParseTargets(TargetFileLines(text), resolve, &hosts, &error)) {
+    FUZZ_CHECK(!error.empty());
+    return 0;
+  }
+  FUZZ_CHECK(hosts.size() <= kMaxTargetHosts);
+  for (size_t i = 1; i < hosts.size(); ++i) FUZZ_CHECK(hosts[i - 1] < hosts[i]);
+  for (uint32_t host : hosts) {
+    uint32_t again = 0;
+    FUZZ_CHECK(ParseIpv4(FormatIpv4(host), &again) && again == host);
+  }
+  return 0;
+}

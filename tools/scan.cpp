@@ -1,0 +1,185 @@
+#include "tools/scan.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "agent/protocol.h"
+#include "platform/thread.h"
+#include "tools/targets.h"
+
+namespace {
+
+// Small stacks, so that 1,024 workers fit a 32-bit process.
+constexpr size_t kWorkerStack = 128 * 1024;
+
+double NowMs() {
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct Pool {
+  const std::vector<uint32_t>* hosts;
+  uint16_t port;
+  uint32_t command;
+  uint32_t timeout_ms;
+  const std::function<void(size_t, size_t)>* progress;
+  std::vector<HostOutcome> results;
+  std::atomic<size_t> next{0};
+  std::mutex lock;
+  std::condition_variable finished;
+  size_t done = 0;
+  int running = 0;
+};
+
+void Work(Pool& pool) {
+  const size_t total = pool.hosts->size();
+  for (size_t i; (i = pool.next++) < total;) {
+    HostOutcome& r = pool.results[i];
+    r.address = (*pool.hosts)[i];
+    r.outcome = AskAgent({HostToNetwork(r.address), pool.port}, pool.command, pool.timeout_ms,
+                         r.mac);
+    std::lock_guard<std::mutex> guard(pool.lock);
+    ++pool.done;
+    if (*pool.progress) (*pool.progress)(pool.done, total);
+  }
+}
+
+// Each worker holds the pool, so it outlives the last worker's unlock.
+void Worker(void* arg) {
+  std::unique_ptr<std::shared_ptr<Pool>> pool(static_cast<std::shared_ptr<Pool>*>(arg));
+  Work(**pool);
+  std::lock_guard<std::mutex> guard((*pool)->lock);
+  --(*pool)->running;
+  (*pool)->finished.notify_all();
+}
+
+}  // namespace
+
+Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
+                 uint8_t mac[6]) {
+  platform::Socket socket = platform::Socket::Create();
+  if (!socket.valid()) return Outcome::kError;
+  if (!socket.ConnectWithin(remote, timeout_ms)) {
+    const int code = platform::SocketError();
+    if (platform::IsRefused(code)) return Outcome::kRefused;
+    return platform::IsTimedOut(code) ? Outcome::kTimedOut : Outcome::kUnreachable;
+  }
+  uint8_t request[AGENT_BLOCK_SIZE];
+  const int size = static_cast<int>(BuildRequest(request, command));
+  if (socket.Send(request, size) != size) return Outcome::kError;
+
+  std::vector<uint8_t> reply;
+  AgentResponse response{};
+  const double deadline = NowMs() + timeout_ms;
+  for (;;) {
+    size_t used = 0;
+    const ResponseParse parse = reply.empty()
+                                    ? ResponseParse::kIncomplete
+                                    : ParseResponse(reply.data(), reply.size(), &response, &used);
+    if (parse == ResponseParse::kMalformed) return Outcome::kMalformed;
+    if (parse == ResponseParse::kOk) break;
+    const double left = deadline - NowMs();
+    if (left <= 0) return Outcome::kTimedOut;
+    const int ready = socket.WaitReadable(static_cast<uint32_t>(left));
+    if (ready < 0) return Outcome::kError;
+    if (ready == 0) return Outcome::kTimedOut;
+    uint8_t chunk[512];
+    const int n = socket.Recv(chunk, sizeof chunk);
+    if (n < 0) return Outcome::kError;
+    if (n == 0) return reply.empty() ? Outcome::kClosed : Outcome::kMalformed;
+    reply.insert(reply.end(), chunk, chunk + n);
+  }
+  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_OK) {
+    std::memcpy(mac, response.mac, 6);
+    return Outcome::kMac;
+  }
+  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_NO_MAC) {
+    return Outcome::kNoMac;
+  }
+  if (command == CMD_OFF && response.code == RSP_OFF && response.status == ST_OK) {
+    return Outcome::kAcknowledged;
+  }
+  return Outcome::kOtherAnswer;
+}
+
+std::vector<HostOutcome> AskAll(const std::vector<uint32_t>& hosts, uint16_t port,
+                                uint32_t command, int connections, uint32_t timeout_ms,
+                                const std::function<void(size_t, size_t)>& progress) {
+  auto pool = std::make_shared<Pool>();
+  pool->hosts = &hosts;
+  pool->port = port;
+  pool->command = command;
+  pool->timeout_ms = timeout_ms;
+  pool->progress = &progress;
+  pool->results.resize(hosts.size());
+  if (hosts.empty()) return {};
+  // This thread is one of the workers.
+  const size_t workers = std::min(hosts.size(), static_cast<size_t>(connections > 0 ? connections : 1));
+  for (size_t i = 1; i < workers; ++i) {
+    auto* arg = new std::shared_ptr<Pool>(pool);
+    {
+      std::lock_guard<std::mutex> guard(pool->lock);
+      ++pool->running;
+    }
+    if (!platform::StartDetachedThread(Worker, arg, kWorkerStack)) {
+      delete arg;
+      std::lock_guard<std::mutex> guard(pool->lock);
+      --pool->running;
+      break;  // the workers started share the hosts left
+    }
+  }
+  Work(*pool);  // also ends the work when no other thread could start
+  std::unique_lock<std::mutex> guard(pool->lock);
+  pool->finished.wait(guard, [&] { return pool->running == 0; });
+  return pool->results;
+}
+
+const char* OutcomeText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kMac: return "answered";
+    case Outcome::kAcknowledged: return "acknowledged";
+    case Outcome::kNoMac: return "no MAC known";
+    case Outcome::kOtherAnswer: return "unexpected answer";
+    case Outcome::kRefused: return "refused";
+    case Outcome::kUnreachable: return "unreachable";
+    case Outcome::kTimedOut: return "timed out";
+    case Outcome::kClosed: return "closed";
+    case Outcome::kMalformed: return "malformed";
+    case Outcome::kError: return "socket error";
+  }
+  return "socket error";
+}
+
+std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format) {
+  std::string out = format == TableFormat::kCsv ? "address,mac,outcome\n"
+                    : format == TableFormat::kJson ? "[" : "";
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    const HostOutcome& r = outcomes[i];
+    const std::string address = FormatIpv4(r.address);
+    char mac[18] = "";
+    if (r.outcome == Outcome::kMac) {
+      std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", r.mac[0], r.mac[1], r.mac[2],
+                    r.mac[3], r.mac[4], r.mac[5]);
+    }
+    const std::string outcome = OutcomeText(r.outcome);
+    if (format == TableFormat::kCsv) {
+      out += address + "," + mac + "," + outcome + "\n";
+    } else if (format == TableFormat::kJson) {
+      out += std::string(i ? ",\n " : "\n ") + "{\"address\": \"" + address + "\", \"mac\": " +
+             (*mac ? "\"" + std::string(mac) + "\"" : "null") + ", \"outcome\": \"" + outcome +
+             "\"}";
+    } else {
+      char line[64];
+      std::snprintf(line, sizeof line, "%-15s  %s\n", address.c_str(), *mac ? mac : outcome.c_str());
+      out += line;
+    }
+  }
+  if (format == TableFormat::kJson) out += outcomes.empty() ? "]\n" : "\n]\n";
+  return out;
+}

@@ -1,0 +1,50 @@
+// Asking many agents at once: pwrctl scan (their MACs) and off with several
+// hosts. A pool of threads, each doing one host's exchange at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+
+enum class Outcome {
+  kMac,           // answered with its MAC
+  kAcknowledged,  // OFF acknowledged
+  kNoMac,         // answered status 2: no MAC known
+  kOtherAnswer,   // a well-formed answer that is not the one asked for
+  kRefused,       // connection reset at once: no agent on the port
+  kUnreachable,   // no route, host unreachable, or another connect failure
+  kTimedOut,      // no connection or no reply within the time-out
+  kClosed,        // closed before a whole reply
+  kMalformed,     // a reply that is not the protocol's
+  kError,         // another socket error
+};
+
+struct HostOutcome {
+  uint32_t address;  // host byte order
+  Outcome outcome;
+  uint8_t mac[6];    // with kMac
+};
+
+// One connection: sends command (CMD_MAC or CMD_OFF) and reads the answer,
+// connecting and awaiting the reply each within timeout_ms.
+Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
+                 uint8_t mac[6]);
+
+// AskAgent for every host (port in network byte order), `connections` at a
+// time; results in the order of hosts. progress(done, total) is called after
+// each host, one call at a time, from the pool's threads.
+std::vector<HostOutcome> AskAll(const std::vector<uint32_t>& hosts, uint16_t port,
+                                uint32_t command, int connections, uint32_t timeout_ms,
+                                const std::function<void(size_t, size_t)>& progress);
+
+const char* OutcomeText(Outcome outcome);
+
+enum class TableFormat { kText, kCsv, kJson };
+
+// One line a host: "ADDRESS  MAC" or "ADDRESS  OUTCOME" (address padded to 15
+// columns); CSV with the header address,mac,outcome; or a JSON array.
+std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format);

@@ -1,0 +1,171 @@
+#include "tools/targets.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Digits and dots only: text meant as an address, never looked up as a name.
+bool LooksNumeric(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+bool IsHostName(const std::string& text) {
+  if (text.empty() || text.front() == '-' || text.front() == '.') return false;
+  for (char c : text) {
+    if (!IsDigit(c) && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && c != '-' &&
+        c != '.' && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+void AddRange(uint32_t first, uint32_t last, std::vector<uint32_t>* hosts) {
+  for (uint64_t a = first; a <= last; ++a) hosts->push_back(static_cast<uint32_t>(a));
+}
+
+// One target's hosts appended; an error text (without the target) on failure.
+bool AddTarget(const std::string& text, const HostResolver& resolve, std::vector<uint32_t>* hosts,
+               std::string* why) {
+  uint32_t first = 0, last = 0;
+  const size_t slash = text.find('/');
+  const size_t dash = text.find('-');
+  if (slash != std::string::npos) {
+    const std::string bits = text.substr(slash + 1);
+    if (!ParseIpv4(text.substr(0, slash), &first) || bits.empty() || bits.size() > 2 ||
+        !IsDigit(bits[0]) || (bits.size() == 2 && (!IsDigit(bits[1]) || bits[0] == '0'))) {
+      *why = "not a network A.B.C.D/N";
+      return false;
+    }
+    const int prefix = std::stoi(bits);
+    if (prefix > 32) {
+      *why = "a prefix beyond /32";
+      return false;
+    }
+    if (prefix < 16) {
+      *why = "a network wider than /16 (65,536 addresses) is refused";
+      return false;
+    }
+    const uint32_t mask = prefix == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefix);
+    first &= mask;
+    last = first | ~mask;
+    if (prefix < 31) {  // the network and broadcast addresses are no hosts
+      ++first;
+      --last;
+    }
+  } else if (dash != std::string::npos && LooksNumeric(text.substr(0, dash))) {
+    if (!ParseIpv4(text.substr(0, dash), &first) || !ParseIpv4(text.substr(dash + 1), &last)) {
+      *why = "not a range A-B of two addresses";
+      return false;
+    }
+    if (first > last) {
+      *why = "the range ends before it starts";
+      return false;
+    }
+    if (last - first >= kMaxTargetHosts) {
+      *why = "a range of more than 65,536 addresses is refused";
+      return false;
+    }
+  } else if (LooksNumeric(text)) {
+    if (!ParseIpv4(text, &first)) {
+      *why = "not an IPv4 address";
+      return false;
+    }
+    last = first;
+  } else if (IsHostName(text)) {
+    if (!resolve || !resolve(text, &first)) {
+      *why = "host not found";
+      return false;
+    }
+    last = first;
+  } else {
+    *why = "not an address, network A.B.C.D/N, range A-B or host name";
+    return false;
+  }
+  AddRange(first, last, hosts);
+  return true;
+}
+
+void SortUnique(std::vector<uint32_t>* hosts) {
+  std::sort(hosts->begin(), hosts->end());
+  hosts->erase(std::unique(hosts->begin(), hosts->end()), hosts->end());
+}
+
+}  // namespace
+
+bool ParseTargets(const std::vector<std::string>& targets, const HostResolver& resolve,
+                  std::vector<uint32_t>* hosts, std::string* error) {
+  for (const std::string& text : targets) {
+    if (text.size() > kMaxTargetText) {
+      *error = text.substr(0, 40) + "...: a target longer than 255 characters";
+      return false;
+    }
+    std::string why;
+    if (!AddTarget(text, resolve, hosts, &why)) {
+      *error = "\"" + text + "\": " + why;
+      return false;
+    }
+    // Duplicates are dropped before the list may grow further.
+    if (hosts->size() > kMaxTargetHosts) SortUnique(hosts);
+    if (hosts->size() > kMaxTargetHosts) {
+      *error = "\"" + text + "\": the targets name more than 65,536 hosts";
+      return false;
+    }
+  }
+  SortUnique(hosts);
+  return true;
+}
+
+std::vector<std::string> TargetFileLines(const std::string& text) {
+  std::vector<std::string> targets;
+  std::istringstream lines(text);
+  std::string line, word;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    if (!(words >> word) || word[0] == '#') continue;
+    targets.push_back(word);
+  }
+  return targets;
+}
+
+bool ParseIpv4(const std::string& text, uint32_t* address) {
+  uint32_t value = 0;
+  size_t i = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && (i >= text.size() || text[i++] != '.')) return false;
+    const size_t start = i;
+    unsigned number = 0;
+    while (i < text.size() && IsDigit(text[i]) && i - start < 3) {
+      number = number * 10 + static_cast<unsigned>(text[i++] - '0');
+    }
+    if (i == start || number > 255 || (text[start] == '0' && i - start > 1)) return false;
+    value = value << 8 | number;
+  }
+  if (i != text.size()) return false;
+  *address = value;
+  return true;
+}
+
+std::string FormatIpv4(uint32_t a) {
+  return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
+         std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
+}
+
+uint32_t NetworkToHost(uint32_t network_order) {
+  uint8_t b[4];
+  std::memcpy(b, &network_order, 4);
+  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+         static_cast<uint32_t>(b[2]) << 8 | b[3];
+}
+
+uint32_t HostToNetwork(uint32_t host_order) {
+  const uint8_t b[4] = {static_cast<uint8_t>(host_order >> 24), static_cast<uint8_t>(host_order >> 16),
+                        static_cast<uint8_t>(host_order >> 8), static_cast<uint8_t>(host_order)};
+  uint32_t network_order;
+  std::memcpy(&network_order, b, 4);
+  return network_order;
+}

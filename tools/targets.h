@@ -1,0 +1,39 @@
+// The hosts that pwrctl scan, off and wake name on their command line: an
+// address, a host name, a network A.B.C.D/N (N at least 16) or a range A-B.
+// Addresses here are in host byte order, so that they sort numerically.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The most hosts one command line may name: a /16, or a range of 65,536.
+constexpr size_t kMaxTargetHosts = 65536;
+// A longer target is refused unread; a host name has at most 253 characters.
+constexpr size_t kMaxTargetText = 255;
+
+// A host name to its address (host byte order); false when not found.
+using HostResolver = std::function<bool(const std::string& name, uint32_t* address)>;
+
+// Adds the hosts of every target to *hosts, which ends sorted and without
+// duplicates. A network of /31 or /32 gives all its addresses, a wider one all
+// but its network and broadcast addresses. False with *error naming the first
+// bad target, and *hosts unspecified; more than kMaxTargetHosts hosts in all is
+// an error too, found before memory grows beyond twice that.
+bool ParseTargets(const std::vector<std::string>& targets, const HostResolver& resolve,
+                  std::vector<uint32_t>* hosts, std::string* error);
+
+// The targets of a target file: the first word of each line; blank lines and
+// lines starting with '#' are skipped. A saved scan table ("ADDRESS  MAC")
+// gives its addresses.
+std::vector<std::string> TargetFileLines(const std::string& text);
+
+// A strict dotted IPv4 address: four decimal numbers up to 255, no leading zeros.
+bool ParseIpv4(const std::string& text, uint32_t* address);
+std::string FormatIpv4(uint32_t address);
+
+// Between host byte order and the network byte order of platform::Ipv4Address.
+uint32_t NetworkToHost(uint32_t network_order);
+uint32_t HostToNetwork(uint32_t host_order);
