@@ -328,7 +328,8 @@ class AgentNative : public ::testing::Test {
  protected:
   static constexpr double kSlack = 1.5;  // the wait's pause may end right after the signal
 
-  void StartAgent() {
+  // `in`: what the agent runs under, such as ip netns exec NAME.
+  void StartAgent(Texts in = {}) {
     const fs::path dir = kSource + "/build/native/agent-e2e";
     fs::remove_all(dir);
     fs::create_directories(dir / "log");
@@ -337,12 +338,17 @@ class AgentNative : public ::testing::Test {
     std::ofstream(dir / "agent.conf")
         << "LogFilePath=" << site_.log_dir.string() << "\nCountdownCmd=false\n"
         << (allowed_ ? "AllowedManagers=" + std::string(std::exchange(allowed_, nullptr)) + "\n" : "");
+    const bool here = in.empty();
+    in.push_back(kSource + "/build/native/bin/pwragent");
     agent_ = std::make_unique<e2e::Background>(
-        Texts{kSource + "/build/native/bin/pwragent"},
+        in,
         Texts{"ORVEL_SERVICES_FILE=" + (dir / "services").string(),
               "ORVEL_AGENT_CONF=" + (dir / "agent.conf").string()},
         (dir / "agent.out").string());
-    ASSERT_TRUE(WaitFor([&] { return Listening(site_.port); }, 10000));
+    // Another namespace's sockets are not in this one's /proc/net/tcp.
+    ASSERT_TRUE(WaitFor([&] {
+      return here ? Listening(site_.port) : Count(site_.Trace(), "accept OK", true) > 0;
+    }, 10000));
   }
 
   // SIGTERM, then the agent ends with 0; the seconds taken.
@@ -499,6 +505,88 @@ TYPED_TEST(Agent, AnswersTheMacOfAnAdapterThatCameUpAfterStart) {
   // Over loopback there is no adapter with a hardware address.
   EXPECT_EQ(Manager(this->site_.port).Ask(Request(kMac)), kNoMac);
   this->StopAgent();
+}
+
+// The agent in a namespace of its own (A), the manager in another (M): two
+// veth pairs, the agent's ends with fixed MACs, and a tun device, which has
+// no hardware address, with a third address that M reaches through pair 1.
+struct AgentSide {
+  const std::string a = "orvel-a-" + std::to_string(getpid()),
+                    m = "orvel-m-" + std::to_string(getpid());
+  // The pairs and the tun device go with the namespaces.
+  ~AgentSide() {
+    for (const std::string& ns : {a, m}) e2e::Run({"ip", "netns", "del", ns}, 10000);
+  }
+  // "" once all is up, else what failed.
+  std::string Make() const {
+    const e2e::RunResult r = e2e::Run(
+        {"sh", "-ec",
+         "ip netns add $0; ip netns add $1;"
+         "ip -n $0 link add a1 address 02:00:00:00:00:01 type veth peer name m1 netns $1;"
+         "ip -n $0 link add a2 address 02:00:00:00:00:02 type veth peer name m2 netns $1;"
+         "ip -n $0 tuntap add dev t3 mode tun;"
+         "ip -n $0 addr add 192.0.2.1/24 dev a1; ip -n $0 addr add 198.51.100.1/24 dev a2;"
+         "ip -n $0 addr add 203.0.113.1/32 dev t3;"
+         "ip -n $1 addr add 192.0.2.2/24 dev m1; ip -n $1 addr add 198.51.100.2/24 dev m2;"
+         "for l in a1 a2 t3; do ip -n $0 link set $l up; done;"
+         "for l in m1 m2; do ip -n $1 link set $l up; done;"
+         "ip -n $1 route add 203.0.113.1/32 via 192.0.2.1;"
+         "ip -n $0 -o link show dev t3 | grep -q link/none",
+         a, m},
+        20000);
+    return r.exit_code == 0 ? "" : r.out;
+  }
+  // pwrctl in M.
+  e2e::RunResult Pwrctl(const Texts& args) const {
+    Texts argv = {"ip", "netns", "exec", m, kSource + "/build/native/bin/pwrctl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return e2e::Run(argv, 30000);
+  }
+};
+
+// Also pwrctl wake's broadcast from M, as a receiver in A gets it.
+TEST_F(AgentNative, InANamespaceAnswersTheMacOfTheAdapterThatOwnsTheAddressAndGetsAWake) {
+  const AgentSide side;
+  const std::string problem = side.Make();
+  if (!problem.empty()) GTEST_SKIP() << "no network namespace here, scenario skipped: " << problem;
+  StartAgent({"ip", "netns", "exec", side.a});
+  const struct {
+    const char* address;
+    int exit_code;
+    std::string out;
+  } rows[] = {
+      {"192.0.2.1", 0, "02-00-00-00-00-01\n"},
+      {"198.51.100.1", 0, "02-00-00-00-00-02\n"},
+      {"203.0.113.1", 1,
+       "no MAC address known for the address this connection arrived on (status 2)\n"},
+  };
+  for (const auto& r : rows) {
+    const e2e::RunResult got = side.Pwrctl({"mac", r.address + (":" + std::to_string(site_.port))});
+    EXPECT_EQ(got.exit_code, r.exit_code) << r.address << ": " << got.out;
+    EXPECT_EQ(got.out, r.out) << r.address;
+  }
+  const std::string received = kSource + "/build/native/agent-e2e/wake.out";
+  const e2e::Background receiver(
+      {"ip", "netns", "exec", side.a, "python3", "-c",
+       "import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM);"
+       "s.bind(('0.0.0.0', 9)); s.settimeout(20); print('ready', flush=True);"
+       "d, a = s.recvfrom(512); print(d.hex(), a[0])"},
+      {}, received);
+  ASSERT_TRUE(WaitFor([&] { return logtest::ReadAll(received) == "ready\n"; }));
+  const e2e::RunResult wake = side.Pwrctl({"wake", "--to", "192.0.2.255", "02:00:00:00:00:01"});
+  EXPECT_EQ(wake.exit_code, 0) << wake.out;
+  std::string magic(12, 'f');
+  for (int i = 0; i < 16; ++i) magic += "020000000001";
+  // Its bytes and its sender, M's end of pair 1.
+  const std::string wanted = "ready\n" + magic + " 192.0.2.2\n";
+  EXPECT_TRUE(WaitFor([&] { return logtest::ReadAll(received) == wanted; }))
+      << logtest::ReadAll(received);
+  StopAgent();
+  // All three from the adapter list made at start-up; none asked for afresh.
+  ExpectCounts(site_.Trace(), {{"Get MACAddress : Address = 020000000001", 1},
+                               {"Get MACAddress : Address = 020000000002", 1},
+                               {"Error GetMAC() : Code = 40", 1}});
+  EXPECT_EQ(Count(site_.Trace(), "Get MACAddress by IP", true), 0u);
 }
 
 TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInItsDirectory) {
