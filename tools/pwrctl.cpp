@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,11 +85,11 @@ int Usage() {
   return kUsage;
 }
 
-double NowMs() {
-  // A steady clock: the time of day would turn a reply that spans midnight
-  // into a wait of a day.
-  using namespace std::chrono;
-  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+uint16_t PortToNetwork(unsigned port) {
+  const uint8_t be[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
+  uint16_t network_order;
+  std::memcpy(&network_order, be, 2);
+  return network_order;
 }
 
 int Connect(const char* target, platform::Socket* socket) {
@@ -104,8 +103,7 @@ int Connect(const char* target, platform::Socket* socket) {
       std::fprintf(stderr, "pwrctl: %s: not a port number\n", host.c_str() + colon + 1);
       return kUsage;
     }
-    const uint8_t be[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
-    std::memcpy(&remote.port, be, 2);
+    remote.port = PortToNetwork(static_cast<unsigned>(port));
     host.resize(colon);
   } else if (!platform::LookupServicePort("QX_WOL_AGT", "tcp", &remote.port)) {
     std::fprintf(stderr,
@@ -141,29 +139,10 @@ int SendAll(platform::Socket& socket, const uint8_t* bytes, size_t size) {
   return kOk;
 }
 
-// Appends what arrives until `done` says enough, the peer closes or the
-// deadline passes. Returns kOk, kClosed (with what came before), kTimedOut or
-// kSocketError.
-template <typename Done>
-int Receive(platform::Socket& socket, double deadline_ms, std::vector<uint8_t>* bytes, Done done) {
-  while (!done(*bytes)) {
-    const double left = deadline_ms - NowMs();
-    if (left <= 0) return kTimedOut;
-    const int ready = socket.WaitReadable(static_cast<uint32_t>(left));
-    if (ready < 0) return kSocketError;
-    if (ready == 0) return kTimedOut;
-    uint8_t chunk[512];
-    const int n = socket.Recv(chunk, sizeof chunk);
-    if (n < 0) return kSocketError;
-    if (n == 0) return kClosed;
-    bytes->insert(bytes->end(), chunk, chunk + n);
-  }
-  return kOk;
-}
-
-int ReportFailure(int rc, size_t received) {
-  switch (rc) {
-    case kClosed:
+// A read that did not end in a reply: its message and exit code.
+int ReportFailure(Received how, size_t received) {
+  switch (how) {
+    case Received::kClosed:
       if (received == 0) {
         std::fprintf(stderr, "pwrctl: the agent closed the connection without a reply\n");
         return kClosed;
@@ -171,7 +150,7 @@ int ReportFailure(int rc, size_t received) {
       std::fprintf(stderr, "pwrctl: the connection closed after %u bytes of a reply\n",
                    static_cast<unsigned>(received));
       return kMalformed;
-    case kTimedOut:
+    case Received::kTimedOut:
       std::fprintf(stderr, "pwrctl: no reply in time\n");
       return kTimedOut;
     default:
@@ -190,34 +169,28 @@ int Command(const char* target, uint32_t command, uint32_t timeout_ms) {
 
   std::vector<uint8_t> reply;
   AgentResponse response{};
-  ResponseParse parse = ResponseParse::kIncomplete;
-  rc = Receive(socket, NowMs() + timeout_ms, &reply, [&](const std::vector<uint8_t>& b) {
-    size_t used = 0;
-    parse = b.empty() ? ResponseParse::kIncomplete
-                      : ParseResponse(b.data(), b.size(), &response, &used);
-    return parse != ResponseParse::kIncomplete;
-  });
-  if (rc != kOk) return ReportFailure(rc, reply.size());
+  ResponseParse parse;
+  const Received how = ReceiveReply(socket, timeout_ms, &reply, &response, &parse);
+  if (how != Received::kDone) return ReportFailure(how, reply.size());
   if (parse == ResponseParse::kMalformed) {
     std::fprintf(stderr, "pwrctl: malformed reply: %s\n", ToHex(reply.data(), reply.size()).c_str());
     return kMalformed;
   }
 
-  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_OK) {
-    const uint8_t* m = response.mac;
-    std::printf("%02X-%02X-%02X-%02X-%02X-%02X\n", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return kOk;
+  switch (ClassifyAnswer(command, response)) {
+    case Outcome::kMac:
+      std::printf("%s\n", FormatMac(response.mac).c_str());
+      return kOk;
+    case Outcome::kNoMac:
+      std::printf("no MAC address known for the address this connection arrived on (status 2)\n");
+      return kAnsweredNo;
+    case Outcome::kAcknowledged:
+      std::printf("OFF acknowledged (code 0x%08X, status 0)\n", response.code);
+      return kOk;
+    default:
+      std::printf("unexpected answer: code 0x%08X, status %u\n", response.code, response.status);
+      return kAnsweredNo;
   }
-  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_NO_MAC) {
-    std::printf("no MAC address known for the address this connection arrived on (status 2)\n");
-    return kAnsweredNo;
-  }
-  if (command == CMD_OFF && response.code == RSP_OFF && response.status == ST_OK) {
-    std::printf("OFF acknowledged (code 0x%08X, status 0)\n", response.code);
-    return kOk;
-  }
-  std::printf("unexpected answer: code 0x%08X, status %u\n", response.code, response.status);
-  return kAnsweredNo;
 }
 
 int SendRaw(const char* target, const char* hex, uint32_t timeout_ms) {
@@ -234,13 +207,13 @@ int SendRaw(const char* target, const char* hex, uint32_t timeout_ms) {
   // The first bytes within the timeout, then whatever follows closely; an
   // answered agent keeps the connection open, so there is no end to wait for.
   std::vector<uint8_t> reply;
-  rc = Receive(socket, NowMs() + timeout_ms, &reply,
-               [](const std::vector<uint8_t>& b) { return !b.empty(); });
-  if (rc == kOk) {
-    rc = Receive(socket, NowMs() + 300, &reply, [](const std::vector<uint8_t>&) { return false; });
-    if (rc == kTimedOut || rc == kClosed) rc = kOk;
+  Received how =
+      ReceiveUntil(socket, timeout_ms, &reply, [](const std::vector<uint8_t>& b) { return !b.empty(); });
+  if (how == Received::kDone) {
+    how = ReceiveUntil(socket, 300, &reply, [](const std::vector<uint8_t>&) { return false; });
+    if (how == Received::kTimedOut || how == Received::kClosed) how = Received::kDone;
   }
-  if (rc != kOk) return ReportFailure(rc, reply.size());
+  if (how != Received::kDone) return ReportFailure(how, reply.size());
   std::printf("%s\n", ToHex(reply.data(), reply.size()).c_str());
   AgentResponse response{};
   size_t used = 0;
@@ -284,13 +257,6 @@ bool ParseSeconds(const char* text, uint32_t* ms) {
   if (*end != '\0' || !(seconds > 0) || seconds > 3600) return false;
   *ms = static_cast<uint32_t>(seconds * 1000);
   return true;
-}
-
-uint16_t PortToNetwork(unsigned port) {
-  const uint8_t be[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
-  uint16_t network_order;
-  std::memcpy(&network_order, be, 2);
-  return network_order;
 }
 
 // The hosts of the targets given, addresses in order; kOk or the exit code.
@@ -410,9 +376,8 @@ int Wake(const std::vector<std::string>& args, const Options& options) {
                    macs[i].c_str(), platform::SocketError());
       return kSocketError;
     }
-    const uint8_t* m = packets[i].data() + 6;
-    std::printf("magic packet for %02X-%02X-%02X-%02X-%02X-%02X sent to %s:%u\n", m[0], m[1], m[2],
-                m[3], m[4], m[5], FormatIpv4(to).c_str(), port);
+    std::printf("magic packet for %s sent to %s:%u\n", FormatMac(packets[i].data() + 6).c_str(),
+                FormatIpv4(to).c_str(), port);
   }
   return kOk;
 }

@@ -12,6 +12,7 @@
 #include "agent/protocol.h"
 #include "platform/thread.h"
 #include "tools/targets.h"
+#include "tools/wake.h"
 
 namespace {
 
@@ -61,6 +62,48 @@ void Worker(void* arg) {
 
 }  // namespace
 
+Received ReceiveUntil(platform::Socket& socket, uint32_t timeout_ms, std::vector<uint8_t>* bytes,
+                      const std::function<bool(const std::vector<uint8_t>&)>& done) {
+  const double deadline = NowMs() + timeout_ms;
+  while (!done(*bytes)) {
+    const double left = deadline - NowMs();
+    if (left <= 0) return Received::kTimedOut;
+    const int ready = socket.WaitReadable(static_cast<uint32_t>(left));
+    if (ready < 0) return Received::kError;
+    if (ready == 0) return Received::kTimedOut;
+    uint8_t chunk[512];
+    const int n = socket.Recv(chunk, sizeof chunk);
+    if (n < 0) return Received::kError;
+    if (n == 0) return Received::kClosed;
+    bytes->insert(bytes->end(), chunk, chunk + n);
+  }
+  return Received::kDone;
+}
+
+Received ReceiveReply(platform::Socket& socket, uint32_t timeout_ms, std::vector<uint8_t>* reply,
+                      AgentResponse* response, ResponseParse* parse) {
+  *parse = ResponseParse::kIncomplete;
+  return ReceiveUntil(socket, timeout_ms, reply, [&](const std::vector<uint8_t>& b) {
+    size_t used = 0;
+    *parse = b.empty() ? ResponseParse::kIncomplete
+                       : ParseResponse(b.data(), b.size(), response, &used);
+    return *parse != ResponseParse::kIncomplete;
+  });
+}
+
+Outcome ClassifyAnswer(uint32_t command, const AgentResponse& response) {
+  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_OK) {
+    return Outcome::kMac;
+  }
+  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_NO_MAC) {
+    return Outcome::kNoMac;
+  }
+  if (command == CMD_OFF && response.code == RSP_OFF && response.status == ST_OK) {
+    return Outcome::kAcknowledged;
+  }
+  return Outcome::kOtherAnswer;
+}
+
 Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
                  uint8_t mac[6]) {
   platform::Socket socket = platform::Socket::Create();
@@ -76,36 +119,17 @@ Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t
 
   std::vector<uint8_t> reply;
   AgentResponse response{};
-  const double deadline = NowMs() + timeout_ms;
-  for (;;) {
-    size_t used = 0;
-    const ResponseParse parse = reply.empty()
-                                    ? ResponseParse::kIncomplete
-                                    : ParseResponse(reply.data(), reply.size(), &response, &used);
-    if (parse == ResponseParse::kMalformed) return Outcome::kMalformed;
-    if (parse == ResponseParse::kOk) break;
-    const double left = deadline - NowMs();
-    if (left <= 0) return Outcome::kTimedOut;
-    const int ready = socket.WaitReadable(static_cast<uint32_t>(left));
-    if (ready < 0) return Outcome::kError;
-    if (ready == 0) return Outcome::kTimedOut;
-    uint8_t chunk[512];
-    const int n = socket.Recv(chunk, sizeof chunk);
-    if (n < 0) return Outcome::kError;
-    if (n == 0) return reply.empty() ? Outcome::kClosed : Outcome::kMalformed;
-    reply.insert(reply.end(), chunk, chunk + n);
+  ResponseParse parse;
+  switch (ReceiveReply(socket, timeout_ms, &reply, &response, &parse)) {
+    case Received::kClosed: return reply.empty() ? Outcome::kClosed : Outcome::kMalformed;
+    case Received::kTimedOut: return Outcome::kTimedOut;
+    case Received::kError: return Outcome::kError;
+    case Received::kDone: break;
   }
-  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_OK) {
-    std::memcpy(mac, response.mac, 6);
-    return Outcome::kMac;
-  }
-  if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_NO_MAC) {
-    return Outcome::kNoMac;
-  }
-  if (command == CMD_OFF && response.code == RSP_OFF && response.status == ST_OK) {
-    return Outcome::kAcknowledged;
-  }
-  return Outcome::kOtherAnswer;
+  if (parse == ResponseParse::kMalformed) return Outcome::kMalformed;
+  const Outcome outcome = ClassifyAnswer(command, response);
+  if (outcome == Outcome::kMac) std::memcpy(mac, response.mac, 6);
+  return outcome;
 }
 
 std::vector<HostOutcome> AskAll(const std::vector<uint32_t>& hosts, uint16_t port,
@@ -162,21 +186,17 @@ std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const HostOutcome& r = outcomes[i];
     const std::string address = FormatIpv4(r.address);
-    char mac[18] = "";
-    if (r.outcome == Outcome::kMac) {
-      std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", r.mac[0], r.mac[1], r.mac[2],
-                    r.mac[3], r.mac[4], r.mac[5]);
-    }
+    const std::string mac = r.outcome == Outcome::kMac ? FormatMac(r.mac) : "";
     const std::string outcome = OutcomeText(r.outcome);
     if (format == TableFormat::kCsv) {
       out += address + "," + mac + "," + outcome + "\n";
     } else if (format == TableFormat::kJson) {
       out += std::string(i ? ",\n " : "\n ") + "{\"address\": \"" + address + "\", \"mac\": " +
-             (*mac ? "\"" + std::string(mac) + "\"" : "null") + ", \"outcome\": \"" + outcome +
-             "\"}";
+             (mac.empty() ? "null" : "\"" + mac + "\"") + ", \"outcome\": \"" + outcome + "\"}";
     } else {
       char line[64];
-      std::snprintf(line, sizeof line, "%-15s  %s\n", address.c_str(), *mac ? mac : outcome.c_str());
+      std::snprintf(line, sizeof line, "%-15s  %s\n", address.c_str(),
+                    (mac.empty() ? outcome : mac).c_str());
       out += line;
     }
   }

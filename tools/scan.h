@@ -1,5 +1,6 @@
-// Asking many agents at once: pwrctl scan (their MACs) and off with several
-// hosts. A pool of threads, each doing one host's exchange at a time.
+// One agent's exchange, as every pwrctl verb makes it, and asking many agents
+// at once: pwrctl scan (their MACs) and off with several hosts. A pool of
+// threads, each doing one host's exchange at a time.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/protocol.h"
 #include "platform/socket.h"
 
 enum class Outcome {
@@ -22,6 +24,23 @@ enum class Outcome {
   kMalformed,     // a reply that is not the protocol's
   kError,         // another socket error
 };
+
+// How a read of the agent's bytes ended.
+enum class Received { kDone, kClosed, kTimedOut, kError };
+
+// Appends what arrives until done(bytes) holds, the peer closes or timeout_ms
+// passes.
+Received ReceiveUntil(platform::Socket& socket, uint32_t timeout_ms, std::vector<uint8_t>* bytes,
+                      const std::function<bool(const std::vector<uint8_t>&)>& done);
+
+// Reads one reply: kDone once ParseResponse decides, with *parse kOk (and
+// *response filled) or kMalformed.
+Received ReceiveReply(platform::Socket& socket, uint32_t timeout_ms, std::vector<uint8_t>* reply,
+                      AgentResponse* response, ResponseParse* parse);
+
+// What a well-formed answer means for the command sent: kMac, kNoMac,
+// kAcknowledged or kOtherAnswer.
+Outcome ClassifyAnswer(uint32_t command, const AgentResponse& response);
 
 struct HostOutcome {
   uint32_t address;  // host byte order

@@ -1,5 +1,6 @@
 #include "tools/wake.h"
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -31,6 +32,13 @@ bool ParseMac(const std::string& text, uint8_t mac[6]) {
   }
   std::memcpy(mac, bytes, 6);
   return true;
+}
+
+std::string FormatMac(const uint8_t mac[6]) {
+  char text[18];
+  std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
+  return text;
 }
 
 void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]) {
