@@ -3,18 +3,11 @@
 drvfixup.ico: 32x32 and 16x16 images in the 16 standard VGA colours.
 Run it again after changing the drawing; the .ico is committed."""
 import math
-import struct
+import os
 import sys
 
-# The 16 standard colours, as the 4-bit icon palette expects them (RGB).
-PALETTE = [
-    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0),
-    (0, 0, 128), (128, 0, 128), (0, 128, 128), (192, 192, 192),
-    (128, 128, 128), (255, 0, 0), (0, 255, 0), (255, 255, 0),
-    (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
-]
-BLACK, NAVY, SILVER, GREY, RED, YELLOW, WHITE = 0, 4, 7, 8, 9, 11, 15
-CLEAR = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
+from ico import BLACK, CLEAR, NAVY, SILVER, YELLOW, write_ico  # noqa: E402
 
 
 def draw(n):
@@ -48,36 +41,5 @@ def draw(n):
     return px
 
 
-def dib(px):
-    n = len(px)
-    row = ((n * 4 + 31) // 32) * 4
-    mask_row = ((n + 31) // 32) * 4
-    xor, andm = bytearray(), bytearray()
-    for line in reversed(px):  # bottom-up
-        bits = bytearray(row)
-        mask = bytearray(mask_row)
-        for x, p in enumerate(line):
-            idx = 0 if p is CLEAR else p
-            bits[x // 2] |= idx << (4 if x % 2 == 0 else 0)
-            if p is CLEAR:
-                mask[x // 8] |= 0x80 >> (x % 8)
-        xor += bits
-        andm += mask
-    header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 4, 0, len(xor) + len(andm), 0, 0, 16, 0)
-    pal = b''.join(struct.pack('BBBB', b, g, r, 0) for r, g, b in PALETTE)
-    return header + pal + bytes(xor) + bytes(andm)
-
-
-def main(path):
-    images = [dib(draw(32)), dib(draw(16))]
-    out = struct.pack('<HHH', 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for n, data in zip((32, 16), images):
-        out += struct.pack('<BBBBHHII', n, n, 16, 0, 1, 4, len(data), offset)
-        offset += len(data)
-    with open(path, 'wb') as f:
-        f.write(out + b''.join(images))
-
-
 if __name__ == '__main__':
-    main(sys.argv[1] if len(sys.argv) > 1 else 'drvfixup.ico')
+    write_ico(sys.argv[1] if len(sys.argv) > 1 else 'drvfixup.ico', draw)

@@ -1,0 +1,69 @@
+#include "uninstall/service_removal.h"
+
+#include <algorithm>
+
+DWORD dwLastError = 0;
+
+namespace {
+
+// A service manager or service handle that closes itself.
+class ScHandle {
+ public:
+  explicit ScHandle(SC_HANDLE h) : h_(h) {}
+  ScHandle(const ScHandle&) = delete;
+  ScHandle& operator=(const ScHandle&) = delete;
+  ~ScHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
+  explicit operator bool() const { return h_ != nullptr; }
+  SC_HANDLE get() const { return h_; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+// A stopping service names how long its next step may take. A faulty one
+// may name hours; no pause is longer than this, as with the system's own tools.
+constexpr DWORD MAX_STOP_PAUSE_MS = 10000;
+// After the stop, before the deletion: time for the process to end.
+constexpr DWORD STOPPED_SETTLE_MS = 5000;
+
+int DeleteStoppedService(SC_HANDLE service) {
+  if (DeleteService(service)) return 1;
+  dwLastError = GetLastError();
+  return 0;
+}
+
+}  // namespace
+
+int RemoveService(const char* serviceName) {
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    dwLastError = GetLastError();
+    return 0;
+  }
+  ScHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_ALL_ACCESS));
+  if (!service) {
+    dwLastError = GetLastError();
+    return dwLastError == ERROR_SERVICE_DOES_NOT_EXIST ? 1 : 0;  // none counts as removed
+  }
+  SERVICE_STATUS status = {};
+  if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    dwLastError = GetLastError();
+    if (dwLastError != ERROR_SERVICE_NOT_ACTIVE) return 0;
+    return DeleteStoppedService(service.get());  // installed but not running
+  }
+  // A stop in progress must raise its check point at every report; one
+  // that does not has stalled, and the wait ends.
+  while (status.dwCurrentState != SERVICE_STOPPED) {
+    const DWORD checkPoint = status.dwCheckPoint;
+    Sleep(std::min<DWORD>(status.dwWaitHint, MAX_STOP_PAUSE_MS));
+    if (!QueryServiceStatus(service.get(), &status) || status.dwCheckPoint <= checkPoint) break;
+  }
+  if (status.dwCurrentState != SERVICE_STOPPED) {
+    dwLastError = GetLastError();
+    return 0;
+  }
+  Sleep(STOPPED_SETTLE_MS);
+  return DeleteStoppedService(service.get());
+}
