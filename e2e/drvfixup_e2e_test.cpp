@@ -3,15 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e/harness.h"
+#include "e2e/ui.h"
 
 namespace {
 
-using Texts = std::vector<std::string>;
+using e2e::Driver;
+using e2e::Rows;
+using e2e::Texts;
 
 const std::string kSource = ORVEL_SOURCE_DIR;
 std::string Bin() { return e2e::WinBinDir(kSource); }
@@ -62,23 +64,6 @@ const char kEnumLeft[] =
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\HALTGATE\\Enum\\Root\r\n"
     "    Kept    REG_DWORD    0x7\r\n\r\n";
 
-// The lines of the driver's listing, split at tabs (see uidriver.cpp).
-std::vector<Texts> Rows(const std::string& out) {
-  std::vector<Texts> rows;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    rows.emplace_back();
-    std::istringstream fields(line + "\t");
-    for (std::string f; std::getline(fields, f, '\t');) rows.back().push_back(f);
-  }
-  return rows;
-}
-
-e2e::RunResult Driver(const e2e::WinePrefix& prefix, Texts args) {
-  args.insert(args.begin(), Bin() + "/uidriver.exe");
-  return prefix.Wine(args, 30000);
-}
-
 // `reg query /s` of the driver's key; "" when there is no key.
 std::string DriverKeys(const e2e::WinePrefix& prefix) {
   const e2e::RunResult r = prefix.Wine({"reg", "query", kDriverKey, "/s"});
@@ -96,11 +81,9 @@ void ExpectTheDialog(const std::vector<Texts>& rows) {
   EXPECT_EQ(style & popup, popup);    // popup visible caption sysmenu modal font
   EXPECT_EQ(style & 0x00030000, 0u);  // no minimise or maximise box
   EXPECT_EQ(std::stoul(w[2], nullptr, 16) & 0x00040000, 0x00040000u);  // WS_EX_APPWINDOW
-  // The dialog manager places MulDiv(unit, base, 4) across and MulDiv(unit,
-  // base, 8) down; the base units follow from the size of 175 x 61 units.
-  const int bx = (std::stoi(w[3]) * 8 + 175) / 350, by = (std::stoi(w[4]) * 16 + 61) / 122;
-  auto x = [bx](int unit) { return std::to_string((unit * bx + 2) / 4); };
-  auto y = [by](int unit) { return std::to_string((unit * by + 4) / 8); };
+  const e2e::DialogUnits u(w, 175, 61);
+  auto x = [&u](int unit) { return u.X(unit); };
+  auto y = [&u](int unit) { return u.Y(unit); };
   EXPECT_EQ(w[3] + "x" + w[4], x(175) + "x" + y(61));
   const std::vector<Texts> controls = {
       {"control", "Static", "-1", "50020000", x(7), y(7), x(161), y(11), "0", kChange},
@@ -109,25 +92,6 @@ void ExpectTheDialog(const std::vector<Texts>& rows) {
       {"control", "Button", "2", "50010000", x(102), y(40), x(50), y(14), "0", kCancel},
   };
   EXPECT_EQ(std::vector<Texts>(rows.begin() + 1, rows.end()), controls);
-}
-
-// The box with the text given, owned by the dialog; only an OK button.
-void ExpectMessageBox(const std::vector<Texts>& rows, const char* text, bool icon) {
-  ASSERT_FALSE(rows.empty()) << "no message box";
-  EXPECT_EQ(rows[0][6], kCaption);
-  EXPECT_EQ(rows[0][5], kCaption) << "not owned by the dialog";
-  std::string message, buttons;
-  int icons = 0;
-  for (const Texts& c : rows) {
-    if (c[0] != "control") continue;
-    if (c[2] == "65535") message = c[9];
-    if (c[1] == "Button" && (std::stoul(c[3], nullptr, 16) & 0x10000000))
-      buttons += c[2] + ":" + c[9] + " ";
-    icons += c[8] == "1";
-  }
-  EXPECT_EQ(message, text);
-  EXPECT_EQ(buttons, "1:OK ");  // visible ones
-  EXPECT_EQ(icons, icon ? 1 : 0);
 }
 
 struct Case {
@@ -180,7 +144,7 @@ void RunCase(const e2e::WinePrefix& prefix, const std::string& display, const Ca
   if (c.message) {
     const std::vector<Texts> box = Rows(Driver(prefix, {"msgbox"}).out);
     e2e::Screenshot(display, shots + "-message.png");
-    ExpectMessageBox(box, c.message, c.message == kNotXp);
+    e2e::ExpectMessageBox(box, kCaption, kCaption, c.message, c.message == kNotXp);
     ASSERT_EQ(Driver(prefix, {"msgbox", "click", "1"}).exit_code, 0);
   }
   // A message box left open would keep the program from ending.
@@ -200,14 +164,7 @@ TEST(Drvfixup, UnderWine) {
   ASSERT_FALSE(xvfb.display.empty()) << "Xvfb did not start";
   e2e::WinePrefix prefix(kSource, base, xvfb.display);
   ASSERT_TRUE(prefix.Start());
-  // A virtual desktop draws caption bars; the dialog font of a Japanese
-  // Windows maps to the proportional IPA Gothic.
-  ASSERT_TRUE(prefix.ImportRegistry(
-      "REGEDIT4\r\n\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n\"Desktop\"=\"Default\"\r\n\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n\"Default\"=\"1024x768\"\r\n\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
-      "\"\x82\x6c\x82\x72\x20\x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e\"=\"IPAPGothic\"\r\n\r\n"));
+  ASSERT_TRUE(e2e::PrepareDesktop(prefix));
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     RunCase(prefix, xvfb.display, c);

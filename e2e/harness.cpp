@@ -138,8 +138,10 @@ WinePrefix::WinePrefix(std::string source_dir, std::string dir, std::string disp
       display_(std::move(display)) {}
 
 std::vector<std::string> WinePrefix::Env() const {
+  // $ORVEL_WINEDEBUG, when set, turns Wine's own traces on for a failing scenario.
+  const char* debug = getenv("ORVEL_WINEDEBUG");
   return {"WINEPREFIX=" + dir_,     "WINEARCH=" + arch_,   "WINELOADER=" + Loader(arch_),
-          "WINEDEBUG=-all",         "WINEDLLOVERRIDES=mscoree,mshtml=",
+          std::string("WINEDEBUG=") + (debug ? debug : "-all"), "WINEDLLOVERRIDES=mscoree,mshtml=",
           "LANG=ja_JP.UTF-8",       "LC_ALL=ja_JP.UTF-8",  "DISPLAY=" + display_};
 }
 

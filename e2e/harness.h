@@ -30,6 +30,7 @@ class Background {
  public:
   Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& log_path);
+  Background(Background&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
   ~Background();

@@ -1,13 +1,17 @@
 // uidriver: reads and drives the dialog or the message box of another
 // program in the same Wine prefix, for the end-to-end tests.
 //
-//   uidriver dialog|msgbox [click ID | key esc|enter | close]
+//   uidriver dialog|owned|msgbox [click ID | key esc|enter|alt-LETTER | close]
 //   uidriver version FILE
 //
 // Waits up to 15 s for the window, prints it and its controls, then acts.
-// A message box is a #32770 window with the static text of id 0xFFFF; a
-// dialog is any other #32770 window. Texts are printed as the ANSI program
-// holds them (code page 932 bytes), one tab-separated line a window:
+// A message box is a #32770 window whose text is a static of id 0xFFFF
+// that shows "&" as it is (SS_NOPREFIX; a template's statics of id -1 do
+// not); a dialog is any other #32770 window that no window owns (a
+// program's main dialog), an owned one is one that another window owns. Only an enabled one
+// counts: a window under a modal box or dialog of its own is disabled. Texts are printed as the ANSI program
+// holds them (code page 932 bytes, with a backslash, line feed, carriage
+// return and tab written as \\, \n, \r and \t), one tab-separated line a window:
 //   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER_TEXT|- TEXT
 //   control CLASS ID STYLE X Y W H ICON_SHOWN(0|1) TEXT
 // Exit code 0 on success, 1 when the window or button is not found, 2 on
@@ -28,7 +32,19 @@ namespace {
 
 std::string TextA(HWND hwnd) {
   char buf[1024] = {};
-  return std::string(buf, std::max(GetWindowTextA(hwnd, buf, sizeof buf), 0));
+  const int n = std::max(GetWindowTextA(hwnd, buf, sizeof buf), 0);
+  std::string text;
+  // Byte by byte: a trail byte 0x5C is doubled too, and comes back whole.
+  for (int i = 0; i < n; ++i) {
+    switch (buf[i]) {
+      case '\\': text += "\\\\"; break;
+      case '\n': text += "\\n"; break;
+      case '\r': text += "\\r"; break;
+      case '\t': text += "\\t"; break;
+      default: text += buf[i];
+    }
+  }
+  return text;
 }
 
 std::string ClassName(HWND hwnd) {
@@ -37,14 +53,27 @@ std::string ClassName(HWND hwnd) {
   return buf;
 }
 
+enum class Kind { kDialog, kOwned, kMessageBox };
+
+struct Wanted {
+  Kind kind;
+  HWND found = nullptr;
+};
+
 BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param) {
-  auto* want = reinterpret_cast<std::pair<bool, HWND>*>(param);
+  auto* want = reinterpret_cast<Wanted*>(param);
   bool message = false;
   for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    message |= GetWindowLongPtrA(c, GWLP_ID) == 0xFFFF;
+    message |= (GetWindowLongPtrA(c, GWLP_ID) & 0xFFFF) == 0xFFFF && ClassName(c) == "Static" &&
+               (GetWindowLongA(c, GWL_STYLE) & SS_NOPREFIX);
   }
-  if (!IsWindowVisible(hwnd) || ClassName(hwnd) != "#32770" || message != want->first) return TRUE;
-  want->second = hwnd;
+  if (!IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd) || ClassName(hwnd) != "#32770" ||
+      message != (want->kind == Kind::kMessageBox) ||
+      (want->kind != Kind::kMessageBox &&
+       (want->kind == Kind::kOwned) != (GetWindow(hwnd, GW_OWNER) != nullptr))) {
+    return TRUE;
+  }
+  want->found = hwnd;
   return FALSE;
 }
 
@@ -86,7 +115,7 @@ int Version(const char* file) {
               v->dwProductVersionMS >> 16, v->dwProductVersionMS & 0xFFFF,
               v->dwProductVersionLS >> 16, v->dwProductVersionLS & 0xFFFF, tr[0], tr[1]);
   for (const char* name : {"FileDescription", "FileVersion", "OriginalFilename", "ProductVersion",
-                           "ProductName", "InternalName"}) {
+                           "ProductName", "InternalName", "Comments"}) {
     char path[128], *value = nullptr;
     std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", tr[0], tr[1], name);
     if (VerQueryValueA(data.data(), path, reinterpret_cast<void**>(&value), &len) && value) {
@@ -101,16 +130,18 @@ int Version(const char* file) {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   if (argc == 3 && std::strcmp(argv[1], "version") == 0) return Version(argv[2]);
-  if (argc < 2 || (std::strcmp(argv[1], "dialog") != 0 && std::strcmp(argv[1], "msgbox") != 0)) {
-    std::fputs("usage: uidriver dialog|msgbox [click ID | key esc|enter | close]\n", stderr);
+  const std::string kind = argc > 1 ? argv[1] : "";
+  if (kind != "dialog" && kind != "owned" && kind != "msgbox") {
+    std::fputs("usage: uidriver dialog|owned|msgbox [click ID | key esc|enter|alt-LETTER | close]\n",
+               stderr);
     return 2;
   }
-  std::pair<bool, HWND> want(std::strcmp(argv[1], "msgbox") == 0, nullptr);
-  for (const DWORD start = GetTickCount(); !want.second && GetTickCount() - start < 15000;) {
+  Wanted want{kind == "msgbox" ? Kind::kMessageBox : kind == "owned" ? Kind::kOwned : Kind::kDialog};
+  for (const DWORD start = GetTickCount(); !want.found && GetTickCount() - start < 15000;) {
     EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&want));
-    if (!want.second) Sleep(100);
+    if (!want.found) Sleep(100);
   }
-  HWND hwnd = want.second;
+  HWND hwnd = want.found;
   if (!hwnd) return 1;
   List(hwnd);
   const std::string action = argc > 2 ? argv[2] : "", arg = argc > 3 ? argv[3] : "";
@@ -118,16 +149,25 @@ int main(int argc, char** argv) {
     HWND button = GetDlgItem(hwnd, std::atoi(arg.c_str()));
     if (!button || !IsWindowEnabled(button)) return 1;
     PostMessageA(button, BM_CLICK, 0, 0);
-  } else if (action == "key" && (arg == "esc" || arg == "enter")) {
+  } else if (action == "key" && (arg == "esc" || arg == "enter" ||
+                                  (arg.size() == 5 && arg.compare(0, 4, "alt-") == 0))) {
     // To the control with the focus, as the keyboard would send it.
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) && info.hwndFocus
                      ? info.hwndFocus
                      : hwnd;
-    const WPARAM vk = arg == "esc" ? VK_ESCAPE : VK_RETURN;
-    PostMessageA(focus, WM_KEYDOWN, vk, 1);
-    PostMessageA(focus, WM_KEYUP, vk, 1 | (3u << 30));
+    if (arg[0] == 'a') {  // an access key: Alt held, the letter typed
+      const LPARAM alt = 1 | (1 << 29);
+      const WPARAM lower = static_cast<WPARAM>(arg[4] | 0x20), vk = lower & ~0x20u;
+      PostMessageA(focus, WM_SYSKEYDOWN, vk, alt);
+      PostMessageA(focus, WM_SYSCHAR, lower, alt);
+      PostMessageA(focus, WM_SYSKEYUP, vk, alt | (3u << 30));
+    } else {
+      const WPARAM vk = arg == "esc" ? VK_ESCAPE : VK_RETURN;
+      PostMessageA(focus, WM_KEYDOWN, vk, 1);
+      PostMessageA(focus, WM_KEYUP, vk, 1 | (3u << 30));
+    }
   } else if (action == "close") {
     PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (!action.empty()) {

@@ -1,0 +1,375 @@
+// AGTREMOV under Wine: the real program in the agent's folder, the real
+// service manager, registry and files of one prefix. Each case sets up an
+// installed agent as the table gives it, drives the dialogs and message boxes
+// through the UI driver, and reads back everything the removal may touch.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/harness.h"
+#include "e2e/ui.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Driver;
+using e2e::Rows;
+using e2e::Texts;
+using State = std::set<std::string>;
+
+const std::string kSource = ORVEL_SOURCE_DIR;
+std::string Bin() { return e2e::WinBinDir(kSource); }
+
+// The texts as the program holds them (the sources become code page 932).
+const char kTitle[] = "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ";
+const char kMainCaption[] = "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄの削除";
+const char kNotNt[] = "このプログラムは Windows NT 上でなければ動作できません.";
+const char kServiceFailed[] = "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ サービスの削除に失敗しました.\nエラーコード：";
+const char kInUse[] =
+    "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ の削除に失敗しました.\nプログラムが実行中である可能性があります.";
+const char kIncomplete[] =
+    "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ のレジストリ情報が\n見つからないため、レジストリ情報は削除できませんでした.";
+
+const char kService[] = "ORVEL Nimbrel";
+const char kShutdownService[] = "ORVEL Nimbrel Shutdown";
+
+// ---- The registry of an installed agent, in pieces a case puts together.
+
+const char kAgentHead[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent]\r\n";
+const char* const kAgentValues[] = {
+    "\"Pathname\"=\"C:\\\\ORVEL\\\\Agent\"\r\n", "\"Version\"=\"1.04\"\r\n",
+    "\"LogFilePath\"=\"C:\\\\ORVEL\\\\Log\"\r\n",
+    "\"CountdownCmd\"=\"C:\\\\ORVEL\\\\Agent\\\\COUNT.EXE 30\"\r\n", "\"MachineType\"=dword:00000001\r\n"};
+std::string Agent(int without = -1) {
+  std::string s = kAgentHead;
+  for (int i = 0; i < 5; ++i) s += i == without ? "" : kAgentValues[i];
+  return s + "\r\n";
+}
+const char kManager[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager]\r\n\"Pathname\"=\"C:\\\\WAKEDESK\"\r\n\r\n";
+const char kNeighbours[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other]\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2]\r\n\r\n";
+std::string DriverKey(bool type, bool sscode) {
+  return std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\HALTGATE]\r\n"
+                     "\"ErrorControl\"=dword:00000001\r\n\"Start\"=dword:00000003\r\n") +
+         (type ? "\"Type\"=dword:00000001\r\n" : "") + (sscode ? "\"SSCode\"=hex:5a,1c\r\n" : "") +
+         "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\HALTGATE\\Enum]\r\n"
+         "\"0\"=\"Root\\\\LEGACY_HALTGATE\\\\0000\"\r\n\"Count\"=dword:00000001\r\n"
+         "\"NextInstance\"=dword:00000001\r\n\r\n";
+}
+const char kUninstallEntry[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEL Nimbrel Agent]\r\n"
+    "\"DisplayName\"=\"ORVEL Nimbrel Agent\"\r\n"
+    "\"UninstallString\"=\"C:\\\\ORVEL\\\\Agent\\\\AGTREMOV.EXE\"\r\n\r\n";
+const std::string kInstalled = Agent() + DriverKey(true, true) + kUninstallEntry;
+
+// Every key a case may create or the removal may touch, emptied before a case.
+const char kReset[] =
+    "REGEDIT4\r\n\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX]\r\n\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\HALTGATE]\r\n\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEL Nimbrel Agent]\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon]\r\n"
+    "\"PowerdownAfterShutdown\"=-\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager]\r\n"
+    "\"PendingFileRenameOperations\"=-\r\n\r\n"
+    "[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\AGTREMOV.EXE]\r\n\r\n";
+
+const char kList[] =
+    "[QXWOL Agent Files]\r\nFile1=PWRAGENT.EXE\r\nFile2=QXLIB.DLL\r\nFile3=agtremov.exe\r\n";
+// Names that reach outside the folder are skipped, a 16-byte one is cut to
+// 15, and an empty value ends the list.
+const char kOddList[] =
+    "[QXWOL Agent Files]\r\nF1=..\\OUTSIDE.TXT\r\nF2=C:\\ORVEL\\OUTSIDE.TXT\r\n"
+    "F3=LONGNAME1234.EXE\r\nF4=PWRAGENT.EXE\r\nF5=\r\nF6=QXLIB.DLL\r\n";
+
+// The agent's files (below drive_c) before every case.
+const char* const kFiles[] = {
+    "ORVEL/Agent/PWRAGENT.EXE", "ORVEL/Agent/QXLIB.DLL",  "ORVEL/Agent/LONGNAME1234.EX",
+    "ORVEL/Agent/LONGNAME1234.EXE", "ORVEL/Log/QX_WOL_A.LOG", "ORVEL/Log/TAVANLOG.TXT",
+    "ORVEL/Agent/QX_WOL_A.LOG", "ORVEL/OUTSIDE.TXT", "windows/system32/drivers/HALTGATE.SYS"};
+
+enum Service { kAbsent, kStopped, kRunning, kStalls };
+
+struct Case {
+  const char* name;
+  Service services[2];   // "ORVEL Nimbrel", "ORVEL Nimbrel Shutdown"
+  std::string registry;  // REGEDIT4 keys over the reset
+  const char* list;      // AGTREMOV.INF; nullptr: none
+  const char* version;   // the Windows the program is shown ("": the prefix's own)
+  bool hold;             // PWRAGENT.EXE held open by another process
+  std::vector<Texts> steps;  // uidriver commands on the dialogs, in order
+  const char* message;   // then a message box with this text; nullptr: none
+  bool done;             // then the completion dialog
+  State left;            // what is left afterwards, or one of the two below
+};
+
+// The uninstaller's own file, to be deleted at the next restart (no new name).
+const char kPending[] =
+    "Session Manager PendingFileRenameOperations REG_MULTI_SZ \\??\\C:\\ORVEL\\Agent\\agtremov.exe\\0";
+const State kUnchanged = {"as before"};
+const State kServicesGone = {"as before, without the services"};
+// After a full removal: the uninstaller itself (deleted at restart) and what
+// is not the agent's.
+const State kRemoved = {
+    "file ORVEL/Agent/AGTREMOV.EXE",
+    "file ORVEL/Agent/AGTREMOV.INF",
+    "file ORVEL/Agent/LONGNAME1234.EX",
+    "file ORVEL/Agent/LONGNAME1234.EXE",
+    "file ORVEL/Agent/QX_WOL_A.LOG",
+    "file ORVEL/OUTSIDE.TXT",
+    kPending,
+    "Winlogon PowerdownAfterShutdown REG_SZ 0",
+};
+State With(State s, const State& more, const State& less = {}) {
+  s.insert(more.begin(), more.end());
+  for (const std::string& x : less) s.erase(x);
+  return s;
+}
+
+const Texts kRemove = {"dialog", "click", "1"};
+const std::vector<Case> kCases = {
+    // Both services running; the driver key without SSCode, which is no warning.
+    {"full", {kRunning, kRunning}, Agent() + DriverKey(true, false) + kUninstallEntry, kList, "",
+     false, {kRemove}, nullptr, true, kRemoved},
+    // Services stopped, the manager installed, CountdownCmd missing; the access key.
+    {"manager", {kStopped, kStopped}, Agent(3) + kManager + DriverKey(true, true), kList, "", false,
+     {{"dialog", "key", "alt-d"}}, kIncomplete, true,
+     With(kRemoved,
+          {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
+           "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
+           "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager",
+           "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager Pathname REG_SZ C:\\WAKEDESK"})},
+    // No manager, but Nimbrel and ORVEL_MANAGER hold other keys: they stay.
+    {"neighbours", {kAbsent, kAbsent}, kInstalled + kNeighbours, kList, "", false, {kRemove},
+     kIncomplete, true,
+     With(kRemoved, {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2"})},
+    // The driver key without Type, no uninstall entry.
+    {"driver-no-type", {kAbsent, kStopped}, Agent() + DriverKey(false, true), kList, "", false,
+     {kRemove}, kIncomplete, true, kRemoved},
+    // No agent key and no driver key: the program's folder serves for both
+    // directories, and PowerdownAfterShutdown is left alone.
+    {"no-agent-key", {kAbsent, kAbsent}, kUninstallEntry, kList, "", false, {kRemove},
+     kIncomplete, true,
+     With(kRemoved, {"file ORVEL/Log/QX_WOL_A.LOG", "file ORVEL/Log/TAVANLOG.TXT"},
+          {"file ORVEL/Agent/QX_WOL_A.LOG", "Winlogon PowerdownAfterShutdown REG_SZ 0"})},
+    {"odd-list", {kAbsent, kAbsent}, kInstalled, kOddList, "", false, {kRemove}, nullptr, true,
+     With(kRemoved, {"file ORVEL/Agent/QXLIB.DLL"},
+          {"file ORVEL/Agent/LONGNAME1234.EX", kPending})},
+    {"empty-list", {kAbsent, kAbsent}, kInstalled, "", "", false, {kRemove}, nullptr, true,
+     With(kRemoved, {"file ORVEL/Agent/PWRAGENT.EXE", "file ORVEL/Agent/QXLIB.DLL"},
+          {kPending})},
+    {"no-list", {kAbsent, kAbsent}, kInstalled, nullptr, "", false, {kRemove}, nullptr, true,
+     With(kRemoved, {"file ORVEL/Agent/PWRAGENT.EXE", "file ORVEL/Agent/QXLIB.DLL"},
+          {"file ORVEL/Agent/AGTREMOV.INF", kPending})},
+    // The agent's program held open: both services are gone, nothing else.
+    {"in-use", {kStopped, kStopped}, kInstalled, kList, "", true, {kRemove}, kInUse, false,
+     kServicesGone},
+    // Enter goes to ｷｬﾝｾﾙ; help opens and closes any number of times.
+    {"enter", {kRunning, kStopped}, kInstalled, kList, "", false, {{"dialog", "key", "enter"}},
+     nullptr, false, kUnchanged},
+    {"help-then-esc", {kStopped, kStopped}, kInstalled, kList, "", false,
+     {{"dialog", "click", "57670"}, {"owned", "click", "1"}, {"dialog", "click", "57670"},
+      {"owned", "key", "enter"}, {"dialog", "key", "esc"}},
+     nullptr, false, kUnchanged},
+    {"close-box", {kStopped, kStopped}, kInstalled, kList, "", false, {{"dialog", "close"}},
+     nullptr, false, kUnchanged},
+    {"win98", {kRunning, kRunning}, kInstalled, kList, "win98", false, {kRemove}, kNotNt, false,
+     kUnchanged},
+    // A stop that never raises its check point and asks for an hour: the wait
+    // ends after one bounded pause, and nothing is removed. Last: the stalled
+    // service cannot be deleted while its process lives.
+    {"stalls", {kStalls, kRunning}, kInstalled, kList, "", false, {kRemove}, kServiceFailed,
+     false, kUnchanged},
+};
+
+class UninstallUnderWine : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    fs::create_directories(kSource + "/build/screenshots");
+    const std::string base = kSource + "/build/wine/uninstall";
+    xvfb_ = std::make_unique<e2e::Xvfb>(base + ".xvfb.log");
+    ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
+    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, base, xvfb_->display);
+    ASSERT_TRUE(prefix_->Start());
+    ASSERT_TRUE(e2e::PrepareDesktop(*prefix_));
+    fs::create_directories(C() / "fixture");
+    fs::copy_file(Bin() + "/uninstall_fixture.exe", C() / "fixture/uninstall_fixture.exe",
+                  fs::copy_options::overwrite_existing);
+  }
+  static void TearDownTestSuite() {
+    prefix_.reset();
+    xvfb_.reset();
+  }
+
+  static fs::path C() { return fs::path(prefix_->dir()) / "drive_c"; }
+  static e2e::RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
+
+  static bool ServiceExists(const char* name) { return Wine({"sc", "query", name}).exit_code == 0; }
+
+  static void SetUpServices(const Service (&services)[2]) {
+    const char* names[] = {kService, kShutdownService};
+    for (int i = 0; i < 2; ++i) {
+      Wine({"sc", "stop", names[i]});
+      Wine({"sc", "delete", names[i]});
+      ASSERT_TRUE(e2e::WaitFor([&] { return !ServiceExists(names[i]); }, 20000))
+          << names[i] << " cannot be deleted";
+      if (services[i] == kAbsent) continue;
+      const std::string bin = std::string("C:\\fixture\\uninstall_fixture.exe service") +
+                              (services[i] == kStalls ? " stalls" : "");
+      ASSERT_EQ(Wine({"sc", "create", names[i], "binPath=", bin}).exit_code, 0);
+      if (services[i] == kStopped) continue;
+      Wine({"sc", "start", names[i]});
+      ASSERT_TRUE(e2e::WaitFor(
+          [&] { return Wine({"sc", "query", names[i]}).out.find("RUNNING") != std::string::npos; },
+          20000))
+          << names[i] << " does not run";
+    }
+  }
+
+  static void SetUpFiles(const Case& c) {
+    fs::remove_all(C() / "ORVEL");
+    for (const char* f : kFiles) {
+      fs::create_directories((C() / f).parent_path());
+      std::ofstream(C() / f, std::ios::binary) << f;
+    }
+    fs::copy_file(Bin() + "/AGTREMOV.exe", C() / "ORVEL/Agent/AGTREMOV.EXE");
+    if (c.list) std::ofstream(C() / "ORVEL/Agent/AGTREMOV.INF", std::ios::binary) << c.list;
+  }
+
+  // A key's tree as "reg KEY" and "reg KEY NAME TYPE DATA" lines, KEY
+  // without its root; or one value as "LABEL NAME TYPE DATA".
+  static void AddRegistry(State* s, const std::string& key, const char* value = nullptr,
+                          const std::string& label = "") {
+    const e2e::RunResult r = value ? Wine({"reg", "query", "HKLM\\" + key, "/v", value})
+                                   : Wine({"reg", "query", "HKLM\\" + key, "/s"});
+    if (r.exit_code != 0) return;
+    if (!value) s->insert("reg " + key);
+    std::istringstream in(r.out);
+    std::string at = key;
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.rfind("HKEY_LOCAL_MACHINE\\", 0) == 0) {
+        at = line.substr(19);
+        if (!value) s->insert("reg " + at);
+      } else if (line.rfind("    ", 0) == 0) {
+        std::string v = line.substr(4);
+        for (size_t p; (p = v.find("    ")) != std::string::npos;) v.replace(p, 4, " ");
+        s->insert((value ? label : "reg " + at) + " " + v);
+      }
+    }
+  }
+
+  // Everything the removal may touch: services, keys, files, pending deletions.
+  static State Snapshot() {
+    State s;
+    for (const char* name : {kService, kShutdownService}) {
+      if (ServiceExists(name)) s.insert(std::string("service ") + name);
+    }
+    AddRegistry(&s, "SOFTWARE\\VANTREX");
+    AddRegistry(&s, "SYSTEM\\CurrentControlSet\\Services\\HALTGATE");
+    AddRegistry(&s, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEL Nimbrel Agent");
+    AddRegistry(&s, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+                "PowerdownAfterShutdown", "Winlogon");
+    AddRegistry(&s, "System\\CurrentControlSet\\Control\\Session Manager",
+                "PendingFileRenameOperations", "Session Manager");
+    for (const auto& e : fs::recursive_directory_iterator(C() / "ORVEL")) {
+      if (e.is_regular_file()) s.insert("file " + fs::relative(e.path(), C()).generic_string());
+    }
+    if (fs::exists(C() / kFiles[8])) s.insert(std::string("file ") + kFiles[8]);
+    return s;
+  }
+
+  static inline std::unique_ptr<e2e::Xvfb> xvfb_;
+  static inline std::unique_ptr<e2e::WinePrefix> prefix_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Joined(const State& s) {
+  std::string out;
+  for (const std::string& x : s) out += x + "\n";
+  return out;
+}
+
+TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    SetUpServices(c.services);
+    SetUpFiles(c);
+    std::string reg = kReset + c.registry;
+    if (*c.version) {
+      reg += "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\AGTREMOV.EXE]\r\n\"Version\"=\"" +
+             std::string(c.version) + "\"\r\n\r\n";
+    }
+    ASSERT_TRUE(prefix_->ImportRegistry(reg));
+    std::optional<e2e::Background> holder;
+    if (c.hold) {
+      const std::string log = prefix_->dir() + ".hold.log";
+      holder.emplace(prefix_->WineInBackground(
+          {"C:\\fixture\\uninstall_fixture.exe", "hold", "C:\\ORVEL\\Agent\\PWRAGENT.EXE"}, log));
+      ASSERT_TRUE(e2e::WaitFor([&] { return ReadFile(log).find("held") != std::string::npos; },
+                               20000))
+          << "the file is not held";
+    }
+    const State before = Snapshot();
+
+    e2e::Background agtremov = prefix_->WineInBackground({"C:\\ORVEL\\Agent\\AGTREMOV.EXE"},
+                                                         prefix_->dir() + ".agtremov.log");
+    const std::string shots = kSource + "/build/screenshots/agtremov-" + c.name;
+    for (const Texts& step : c.steps) {
+      const e2e::RunResult r = Driver(*prefix_, step);
+      ASSERT_EQ(r.exit_code, 0) << r.out;
+    }
+    if (c.message) {
+      const std::vector<Texts> box = Rows(Driver(*prefix_, {"msgbox"}).out);
+      e2e::Screenshot(xvfb_->display, shots + "-message.png");
+      std::string text = c.message;
+      if (c.message == kServiceFailed) {
+        ASSERT_FALSE(box.empty());
+        for (const Texts& row : box) {
+          if (row[0] == "control" && row[2] == "65535") text = row[9];
+        }
+        EXPECT_EQ(text.rfind(kServiceFailed, 0), 0u) << text;
+      }
+      e2e::ExpectMessageBox(box, kTitle, kMainCaption, text, true);
+      ASSERT_EQ(Driver(*prefix_, {"msgbox", "click", "1"}).exit_code, 0);
+    }
+    if (c.done) {
+      const std::vector<Texts> done = Rows(Driver(*prefix_, {"owned"}).out);
+      e2e::Screenshot(xvfb_->display, shots + "-done.png");
+      ASSERT_FALSE(done.empty());
+      EXPECT_EQ(done[0][6], "削除完了");
+      ASSERT_EQ(Driver(*prefix_, {"owned", "key", "enter"}).exit_code, 0);
+    }
+    int code = -1;
+    ASSERT_TRUE(agtremov.Wait(60000, &code)) << "the program did not end";
+    EXPECT_EQ(code, 0);
+    const State after = Snapshot();
+    if (c.left == kUnchanged) {
+      EXPECT_EQ(Joined(after), Joined(before));
+    } else if (c.left == kServicesGone) {
+      State rest = before;
+      for (const char* name : {kService, kShutdownService}) rest.erase(std::string("service ") + name);
+      EXPECT_EQ(Joined(after), Joined(rest));
+    } else {
+      EXPECT_EQ(Joined(after), Joined(c.left));
+    }
+  }
+}
+
+}  // namespace
