@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace e2e {
@@ -49,9 +54,33 @@ bool PrepareDesktop(const WinePrefix& prefix) {
       "\"\x82\x6c\x82\x72\x20\x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e\"=\"IPAPGothic\"\r\n\r\n");
 }
 
-DialogUnits::DialogUnits(const Texts& window, int units_w, int units_h)
-    : bx((std::stoi(window.at(3)) * 8 + units_w) / (2 * units_w)),
-      by((std::stoi(window.at(4)) * 16 + units_h) / (2 * units_h)) {}
+void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, int units_w,
+                  int units_h, const std::vector<TemplateControl>& controls) {
+  ASSERT_FALSE(rows.empty()) << "no dialog";
+  const Texts& w = rows[0];
+  EXPECT_EQ(w[6], caption);
+  const unsigned long style = std::stoul(w[1], nullptr, 16), popup = 0x90C800C0;
+  EXPECT_EQ(style & popup, popup);    // popup visible caption sysmenu modal font
+  EXPECT_EQ(style & 0x00030000, 0u);  // no minimise or maximise box
+  // The dialog manager places MulDiv(unit, base, 4) across and MulDiv(unit,
+  // base, 8) down; the base units follow from the client size.
+  const int bx = (std::stoi(w[3]) * 8 + units_w) / (2 * units_w);
+  const int by = (std::stoi(w[4]) * 16 + units_h) / (2 * units_h);
+  auto x = [bx](int unit) { return std::to_string((unit * bx + 2) / 4); };
+  auto y = [by](int unit) { return std::to_string((unit * by + 4) / 8); };
+  EXPECT_EQ(w[3] + "x" + w[4], x(units_w) + "x" + y(units_h));
+  std::vector<Texts> want;
+  for (const TemplateControl& c : controls) {
+    const bool icon = c.w == 0;
+    want.push_back({"control", c.cls, c.id, c.style, x(c.x), y(c.y), icon ? "32" : x(c.w),
+                    icon ? "32" : y(c.h), icon ? "1" : "0", c.text});
+  }
+  std::vector<Texts> got(rows.begin() + 1, rows.end());
+  for (Texts& c : got) {
+    if (c.size() == 10 && c[8] == "1") c[9] = "";  // an icon's text names its resource
+  }
+  EXPECT_EQ(got, want);
+}
 
 void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
                       const std::string& owner, const std::string& text, bool icon) {
@@ -70,6 +99,38 @@ void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption
   EXPECT_EQ(message, text);
   EXPECT_EQ(buttons, "1:OK ");  // visible ones
   EXPECT_EQ(icons, icon ? 1 : 0);
+}
+
+std::string IconColour(const std::string& display, const std::vector<Texts>& rows) {
+  if (rows.empty() || rows[0].size() < 9) return "";
+  for (const Texts& c : rows) {
+    if (c[0] != "control" || c[8] != "1") continue;
+    const int x = std::stoi(rows[0][7]) + std::stoi(c[4]);
+    const int y = std::stoi(rows[0][8]) + std::stoi(c[5]);
+    const std::string ppm = "/tmp/orvel-icon-" + std::to_string(getpid()) + ".ppm";
+    const std::string crop = c[6] + "x" + c[7] + "+" + std::to_string(x) + "+" + std::to_string(y);
+    const Texts import = {"import", "-display", display, "-window", "root",
+                          "-crop",  crop,       "-depth",  "8",    "ppm:" + ppm};
+    if (Run(import, 30000).exit_code != 0) return "";
+    std::ifstream in(ppm, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, max = 0;
+    in >> magic >> w >> h >> max;
+    in.get();
+    const std::string pixels((std::istreambuf_iterator<char>(in)), {});
+    std::remove(ppm.c_str());
+    if (magic != "P6" || max != 255 || pixels.size() < static_cast<size_t>(w) * h * 3) return "";
+    int red = 0, yellow = 0;
+    for (size_t i = 0; i + 2 < pixels.size(); i += 3) {
+      const auto r = static_cast<unsigned char>(pixels[i]);
+      const auto g = static_cast<unsigned char>(pixels[i + 1]);
+      const auto b = static_cast<unsigned char>(pixels[i + 2]);
+      red += r > 150 && g < 90 && b < 100;
+      yellow += r > 150 && g > 120 && b < 100;
+    }
+    return red > 2 * yellow && red > 20 ? "red" : yellow > 2 * red && yellow > 20 ? "yellow" : "";
+  }
+  return "";
 }
 
 }  // namespace e2e

@@ -13,7 +13,7 @@ namespace e2e {
 using Texts = std::vector<std::string>;
 
 // The lines of the driver's listing, split at tabs (see uidriver.cpp):
-//   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER TEXT
+//   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER TEXT CLIENT_SCREEN_X CLIENT_SCREEN_Y
 //   control CLASS ID STYLE X Y W H ICON_SHOWN TEXT
 std::vector<Texts> Rows(const std::string& out);
 
@@ -24,18 +24,31 @@ RunResult Driver(const WinePrefix& prefix, Texts args);
 // dialog font mapped to IPA Gothic.
 bool PrepareDesktop(const WinePrefix& prefix);
 
-// Pixels of a template's dialog units, from the client size the dialog got
-// for a template of units_w x units_h (the dialog manager's MulDiv rounding).
-struct DialogUnits {
-  DialogUnits(const Texts& window, int units_w, int units_h);
-  std::string X(int unit) const { return std::to_string((unit * bx + 2) / 4); }
-  std::string Y(int unit) const { return std::to_string((unit * by + 4) / 8); }
-  int bx, by;
+// One control of a dialog template, in tab order, in dialog units; an icon
+// (w and h 0) is shown at 32 x 32 pixels.
+struct TemplateControl {
+  const char* cls;
+  const char* id;
+  const char* style;
+  int x, y, w, h;
+  std::string text;
 };
+
+// The dialog listed in rows: its caption, a modal popup frame with a system
+// menu and no minimise or maximise box, the size of units_w x units_h, and
+// the controls where the template's dialog units put them.
+void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, int units_w,
+                  int units_h, const std::vector<TemplateControl>& controls);
 
 // The message box shown: captioned and owned as given, with the text, only
 // an OK button, and an icon or none.
 void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
                       const std::string& owner, const std::string& text, bool icon);
+
+// The colour that most of the shown icon's pixels have on the screen:
+// "red" (the stop icon), "yellow" (the exclamation icon), or "" when there
+// is no icon or neither. Another process cannot read a window's icon under
+// Wine, so the screen is read instead.
+std::string IconColour(const std::string& display, const std::vector<Texts>& rows);
 
 }  // namespace e2e

@@ -37,6 +37,36 @@ const char kInUse[] =
 const char kIncomplete[] =
     "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ のレジストリ情報が\n見つからないため、レジストリ情報は削除できませんでした.";
 
+// The three dialogs, as their templates give them.
+void ExpectMainDialog(const std::vector<Texts>& rows) {
+  e2e::ExpectDialog(rows, kMainCaption, 212, 68,
+                    {{"Button", "2", "50030001", 81, 46, 50, 14, "ｷｬﾝｾﾙ(&C)"},  // the default
+                     {"Button", "57670", "50010000", 151, 46, 50, 14, "ﾍﾙﾌﾟ(&H)"},
+                     {"Button", "1", "50010000", 11, 46, 50, 14, "削除(&D)"},
+                     {"Static", "65535", "50020000", 40, 12, 144, 17,
+                      "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄの\n削除を開始します."},
+                     {"Static", "65535", "50000003", 10, 10, 0, 0, ""}});
+}
+void ExpectHelpDialog(const std::vector<Texts>& rows) {
+  e2e::ExpectDialog(rows, "ﾍﾙﾌﾟ:削除", 273, 60,
+                    {{"Button", "1", "50010001", 102, 39, 50, 14, "OK(&K)"},
+                     {"Static", "65535", "50000003", 4, 12, 0, 0, ""},
+                     {"Static", "65535", "50020000", 25, 11, 246, 28,
+                      "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄを削除する場合は［削除］を、\n"
+                      "削除を中止する場合は［ｷｬﾝｾﾙ］を選択してください."}});
+  EXPECT_EQ(rows.at(0).at(5), kMainCaption) << "not owned by the main dialog";
+}
+void ExpectDoneDialog(const std::vector<Texts>& rows) {
+  e2e::ExpectDialog(rows, "削除完了", 212, 84,
+                    {{"Button", "1", "50010001", 80, 65, 50, 14, "OK(&K)"},
+                     {"Static", "65535", "50020000", 39, 10, 163, 20,
+                      "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄの\n設定を削除しました."},
+                     {"Static", "65535", "50000003", 10, 10, 0, 0, ""},
+                     {"Static", "65535", "50020000", 17, 35, 185, 20,
+                      "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄの処理を再開するには、再度 ｲﾝｽﾄｰﾙしてください."}});
+  EXPECT_EQ(rows.at(0).at(5), kMainCaption) << "not owned by the main dialog";
+}
+
 const char kService[] = "ORVEL Nimbrel";
 const char kShutdownService[] = "ORVEL Nimbrel Shutdown";
 
@@ -306,6 +336,14 @@ std::string Joined(const State& s) {
   return out;
 }
 
+TEST_F(UninstallUnderWine, CarriesItsVersion) {
+  EXPECT_EQ(Driver(*prefix_, {"version", Bin() + "/AGTREMOV.exe"}).out,
+            "1.0.4.0 1.0.4.0 041103a4\n"
+            "FileDescription=ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ ｱﾝｲﾝｽﾄｰﾗ\nFileVersion=1.04\n"
+            "OriginalFilename=AGTREMOV.EXE\nProductVersion=1.04\nProductName=ORVEL Nimbrel\n"
+            "InternalName=AGTREMOV\nComments=ORVEL Nimbrel ｴｰｼﾞｪﾝﾄを削除します。\n");
+}
+
 TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -331,9 +369,13 @@ TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
     e2e::Background agtremov = prefix_->WineInBackground({"C:\\ORVEL\\Agent\\AGTREMOV.EXE"},
                                                          prefix_->dir() + ".agtremov.log");
     const std::string shots = kSource + "/build/screenshots/agtremov-" + c.name;
-    for (const Texts& step : c.steps) {
-      const e2e::RunResult r = Driver(*prefix_, step);
-      ASSERT_EQ(r.exit_code, 0) << r.out;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const Texts& step = c.steps[i];
+      const std::vector<Texts> rows = Rows(Driver(*prefix_, {step[0]}).out);
+      e2e::Screenshot(xvfb_->display, shots + "-" + std::to_string(i) + "-" + step[0] + ".png");
+      if (step[0] == "dialog") ExpectMainDialog(rows);
+      if (step[0] == "owned") ExpectHelpDialog(rows);
+      ASSERT_EQ(Driver(*prefix_, step).exit_code, 0);
     }
     if (c.message) {
       const std::vector<Texts> box = Rows(Driver(*prefix_, {"msgbox"}).out);
@@ -347,13 +389,14 @@ TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
         EXPECT_EQ(text.rfind(kServiceFailed, 0), 0u) << text;
       }
       e2e::ExpectMessageBox(box, kTitle, kMainCaption, text, true);
+      // The warning carries the exclamation icon, every failure the stop icon.
+      EXPECT_EQ(e2e::IconColour(xvfb_->display, box), c.message == kIncomplete ? "yellow" : "red");
       ASSERT_EQ(Driver(*prefix_, {"msgbox", "click", "1"}).exit_code, 0);
     }
     if (c.done) {
       const std::vector<Texts> done = Rows(Driver(*prefix_, {"owned"}).out);
       e2e::Screenshot(xvfb_->display, shots + "-done.png");
-      ASSERT_FALSE(done.empty());
-      EXPECT_EQ(done[0][6], "削除完了");
+      ExpectDoneDialog(done);
       ASSERT_EQ(Driver(*prefix_, {"owned", "key", "enter"}).exit_code, 0);
     }
     int code = -1;

@@ -12,7 +12,7 @@
 // counts: a window under a modal box or dialog of its own is disabled. Texts are printed as the ANSI program
 // holds them (code page 932 bytes, with a backslash, line feed, carriage
 // return and tab written as \\, \n, \r and \t), one tab-separated line a window:
-//   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER_TEXT|- TEXT
+//   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER_TEXT|- TEXT CLIENT_SCREEN_X CLIENT_SCREEN_Y
 //   control CLASS ID STYLE X Y W H ICON_SHOWN(0|1) TEXT
 // Exit code 0 on success, 1 when the window or button is not found, 2 on
 // bad arguments.
@@ -80,10 +80,12 @@ BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param) {
 void List(HWND hwnd) {
   RECT client;
   GetClientRect(hwnd, &client);
+  POINT origin = {0, 0};  // on the screen, to find controls in a screenshot
+  ClientToScreen(hwnd, &origin);
   HWND owner = GetWindow(hwnd, GW_OWNER);
-  std::printf("window\t%08lx\t%08lx\t%ld\t%ld\t%s\t%s\n", GetWindowLongA(hwnd, GWL_STYLE),
+  std::printf("window\t%08lx\t%08lx\t%ld\t%ld\t%s\t%s\t%ld\t%ld\n", GetWindowLongA(hwnd, GWL_STYLE),
               GetWindowLongA(hwnd, GWL_EXSTYLE), client.right, client.bottom,
-              owner ? TextA(owner).c_str() : "-", TextA(hwnd).c_str());
+              owner ? TextA(owner).c_str() : "-", TextA(hwnd).c_str(), origin.x, origin.y);
   for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     RECT r;
     GetWindowRect(c, &r);
