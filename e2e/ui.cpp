@@ -1,7 +1,6 @@
 #include "e2e/ui.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -109,8 +108,8 @@ std::string IconColour(const std::string& display, const std::vector<Texts>& row
     const int y = std::stoi(rows[0][8]) + std::stoi(c[5]);
     const std::string ppm = "/tmp/orvel-icon-" + std::to_string(getpid()) + ".ppm";
     const std::string crop = c[6] + "x" + c[7] + "+" + std::to_string(x) + "+" + std::to_string(y);
-    const Texts import = {"import", "-display", display, "-window", "root",
-                          "-crop",  crop,       "-depth",  "8",    "ppm:" + ppm};
+    const Texts import = {"import", "-display", display,  "-window", "root",
+                          "-crop",  crop,       "-depth", "8",       "ppm:" + ppm};
     if (Run(import, 30000).exit_code != 0) return "";
     std::ifstream in(ppm, std::ios::binary);
     std::string magic;

@@ -72,18 +72,21 @@ const char kShutdownService[] = "ORVEL Nimbrel Shutdown";
 
 // ---- The registry of an installed agent, in pieces a case puts together.
 
-const char kAgentHead[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent]\r\n";
+const char kAgentHead[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent]\r\n";
 const char* const kAgentValues[] = {
     "\"Pathname\"=\"C:\\\\ORVEL\\\\Agent\"\r\n", "\"Version\"=\"1.04\"\r\n",
     "\"LogFilePath\"=\"C:\\\\ORVEL\\\\Log\"\r\n",
-    "\"CountdownCmd\"=\"C:\\\\ORVEL\\\\Agent\\\\COUNT.EXE 30\"\r\n", "\"MachineType\"=dword:00000001\r\n"};
+    "\"CountdownCmd\"=\"C:\\\\ORVEL\\\\Agent\\\\COUNT.EXE 30\"\r\n",
+    "\"MachineType\"=dword:00000001\r\n"};
 std::string Agent(int without = -1) {
   std::string s = kAgentHead;
   for (int i = 0; i < 5; ++i) s += i == without ? "" : kAgentValues[i];
   return s + "\r\n";
 }
 const char kManager[] =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager]\r\n\"Pathname\"=\"C:\\\\WAKEDESK\"\r\n\r\n";
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager]\r\n"
+    "\"Pathname\"=\"C:\\\\WAKEDESK\"\r\n\r\n";
 const char kNeighbours[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other]\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2]\r\n\r\n";
@@ -96,7 +99,8 @@ std::string DriverKey(bool type, bool sscode) {
          "\"NextInstance\"=dword:00000001\r\n\r\n";
 }
 const char kUninstallEntry[] =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEL Nimbrel Agent]\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "ORVEL Nimbrel Agent]\r\n"
     "\"DisplayName\"=\"ORVEL Nimbrel Agent\"\r\n"
     "\"UninstallString\"=\"C:\\\\ORVEL\\\\Agent\\\\AGTREMOV.EXE\"\r\n\r\n";
 const std::string kInstalled = Agent() + DriverKey(true, true) + kUninstallEntry;
@@ -106,7 +110,8 @@ const char kReset[] =
     "REGEDIT4\r\n\r\n"
     "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX]\r\n\r\n"
     "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\HALTGATE]\r\n\r\n"
-    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEL Nimbrel Agent]\r\n\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "ORVEL Nimbrel Agent]\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon]\r\n"
     "\"PowerdownAfterShutdown\"=-\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager]\r\n"
@@ -128,6 +133,9 @@ const char* const kFiles[] = {
     "ORVEL/Agent/QX_WOL_A.LOG", "ORVEL/OUTSIDE.TXT", "windows/system32/drivers/HALTGATE.SYS"};
 
 enum Service { kAbsent, kStopped, kRunning, kStalls };
+// As the case gives it; the same with PWRAGENT.EXE held open by another
+// process; or on what the case before left, with nothing set up.
+enum Setup { kFresh, kHeld, kAsLeft };
 
 struct Case {
   const char* name;
@@ -135,7 +143,7 @@ struct Case {
   std::string registry;  // REGEDIT4 keys over the reset
   const char* list;      // AGTREMOV.INF; nullptr: none
   const char* version;   // the Windows the program is shown ("": the prefix's own)
-  bool hold;             // PWRAGENT.EXE held open by another process
+  Setup setup;
   std::vector<Texts> steps;  // uidriver commands on the dialogs, in order
   const char* message;   // then a message box with this text; nullptr: none
   bool done;             // then the completion dialog
@@ -144,7 +152,8 @@ struct Case {
 
 // The uninstaller's own file, to be deleted at the next restart (no new name).
 const char kPending[] =
-    "Session Manager PendingFileRenameOperations REG_MULTI_SZ \\??\\C:\\ORVEL\\Agent\\agtremov.exe\\0";
+    "Session Manager PendingFileRenameOperations REG_MULTI_SZ "
+    "\\??\\C:\\ORVEL\\Agent\\agtremov.exe\\0";
 const State kUnchanged = {"as before"};
 const State kServicesGone = {"as before, without the services"};
 // After a full removal: the uninstaller itself (deleted at restart) and what
@@ -169,58 +178,60 @@ const Texts kRemove = {"dialog", "click", "1"};
 const std::vector<Case> kCases = {
     // Both services running; the driver key without SSCode, which is no warning.
     {"full", {kRunning, kRunning}, Agent() + DriverKey(true, false) + kUninstallEntry, kList, "",
-     false, {kRemove}, nullptr, true, kRemoved},
+     kFresh, {kRemove}, nullptr, true, kRemoved},
     // Services stopped, the manager installed, CountdownCmd missing; the access key.
-    {"manager", {kStopped, kStopped}, Agent(3) + kManager + DriverKey(true, true), kList, "", false,
-     {{"dialog", "key", "alt-d"}}, kIncomplete, true,
-     With(kRemoved,
-          {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
-           "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
-           "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager",
-           "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager Pathname REG_SZ C:\\WAKEDESK"})},
+    {"manager", {kStopped, kStopped}, Agent(3) + kManager + DriverKey(true, true), kList, "",
+     kFresh, {{"dialog", "key", "alt-d"}}, kIncomplete, true,
+     With(kRemoved, {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager Pathname REG_SZ "
+                     "C:\\WAKEDESK"})},
     // No manager, but Nimbrel and ORVEL_MANAGER hold other keys: they stay.
-    {"neighbours", {kAbsent, kAbsent}, kInstalled + kNeighbours, kList, "", false, {kRemove},
+    {"neighbours", {kAbsent, kAbsent}, kInstalled + kNeighbours, kList, "", kFresh, {kRemove},
      kIncomplete, true,
      With(kRemoved, {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2"})},
     // The driver key without Type, no uninstall entry.
-    {"driver-no-type", {kAbsent, kStopped}, Agent() + DriverKey(false, true), kList, "", false,
+    {"driver-no-type", {kAbsent, kStopped}, Agent() + DriverKey(false, true), kList, "", kFresh,
      {kRemove}, kIncomplete, true, kRemoved},
     // No agent key and no driver key: the program's folder serves for both
     // directories, and PowerdownAfterShutdown is left alone.
-    {"no-agent-key", {kAbsent, kAbsent}, kUninstallEntry, kList, "", false, {kRemove},
+    {"no-agent-key", {kAbsent, kAbsent}, kUninstallEntry, kList, "", kFresh, {kRemove},
      kIncomplete, true,
      With(kRemoved, {"file ORVEL/Log/QX_WOL_A.LOG", "file ORVEL/Log/TAVANLOG.TXT"},
           {"file ORVEL/Agent/QX_WOL_A.LOG", "Winlogon PowerdownAfterShutdown REG_SZ 0"})},
-    {"odd-list", {kAbsent, kAbsent}, kInstalled, kOddList, "", false, {kRemove}, nullptr, true,
+    {"odd-list", {kAbsent, kAbsent}, kInstalled, kOddList, "", kFresh, {kRemove}, nullptr, true,
      With(kRemoved, {"file ORVEL/Agent/QXLIB.DLL"},
           {"file ORVEL/Agent/LONGNAME1234.EX", kPending})},
-    {"empty-list", {kAbsent, kAbsent}, kInstalled, "", "", false, {kRemove}, nullptr, true,
+    {"empty-list", {kAbsent, kAbsent}, kInstalled, "", "", kFresh, {kRemove}, nullptr, true,
      With(kRemoved, {"file ORVEL/Agent/PWRAGENT.EXE", "file ORVEL/Agent/QXLIB.DLL"},
           {kPending})},
-    {"no-list", {kAbsent, kAbsent}, kInstalled, nullptr, "", false, {kRemove}, nullptr, true,
+    {"no-list", {kAbsent, kAbsent}, kInstalled, nullptr, "", kFresh, {kRemove}, nullptr, true,
      With(kRemoved, {"file ORVEL/Agent/PWRAGENT.EXE", "file ORVEL/Agent/QXLIB.DLL"},
           {"file ORVEL/Agent/AGTREMOV.INF", kPending})},
     // The agent's program held open: both services are gone, nothing else.
-    {"in-use", {kStopped, kStopped}, kInstalled, kList, "", true, {kRemove}, kInUse, false,
+    {"in-use", {kStopped, kStopped}, kInstalled, kList, "", kHeld, {kRemove}, kInUse, false,
      kServicesGone},
+    // A second run finishes what the first could not.
+    {"in-use-again", {}, "", kList, "", kAsLeft, {kRemove}, nullptr, true, kRemoved},
     // Enter goes to ｷｬﾝｾﾙ; help opens and closes any number of times.
-    {"enter", {kRunning, kStopped}, kInstalled, kList, "", false, {{"dialog", "key", "enter"}},
+    {"enter", {kRunning, kStopped}, kInstalled, kList, "", kFresh, {{"dialog", "key", "enter"}},
      nullptr, false, kUnchanged},
-    {"help-then-esc", {kStopped, kStopped}, kInstalled, kList, "", false,
+    {"help-then-esc", {kStopped, kStopped}, kInstalled, kList, "", kFresh,
      {{"dialog", "click", "57670"}, {"owned", "click", "1"}, {"dialog", "click", "57670"},
       {"owned", "key", "enter"}, {"dialog", "key", "esc"}},
      nullptr, false, kUnchanged},
-    {"close-box", {kStopped, kStopped}, kInstalled, kList, "", false, {{"dialog", "close"}},
+    {"close-box", {kStopped, kStopped}, kInstalled, kList, "", kFresh, {{"dialog", "close"}},
      nullptr, false, kUnchanged},
-    {"win98", {kRunning, kRunning}, kInstalled, kList, "win98", false, {kRemove}, kNotNt, false,
+    {"win98", {kRunning, kRunning}, kInstalled, kList, "win98", kFresh, {kRemove}, kNotNt, false,
      kUnchanged},
     // A stop that never raises its check point and asks for an hour: the wait
     // ends after one bounded pause, and nothing is removed. Last: the stalled
     // service cannot be deleted while its process lives.
-    {"stalls", {kStalls, kRunning}, kInstalled, kList, "", false, {kRemove}, kServiceFailed,
+    {"stalls", {kStalls, kRunning}, kInstalled, kList, "", kFresh, {kRemove}, kServiceFailed,
      false, kUnchanged},
 };
 
@@ -325,6 +336,13 @@ class UninstallUnderWine : public ::testing::Test {
   static inline std::unique_ptr<e2e::WinePrefix> prefix_;
 };
 
+// The Windows version Wine shows the program ("": the prefix's own).
+std::string AppDefaults(const std::string& version) {
+  if (version.empty()) return "";
+  return "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\AGTREMOV.EXE]\r\n\"Version\"=\"" +
+         version + "\"\r\n\r\n";
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -347,16 +365,13 @@ TEST_F(UninstallUnderWine, CarriesItsVersion) {
 TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    SetUpServices(c.services);
-    SetUpFiles(c);
-    std::string reg = kReset + c.registry;
-    if (*c.version) {
-      reg += "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\AGTREMOV.EXE]\r\n\"Version\"=\"" +
-             std::string(c.version) + "\"\r\n\r\n";
+    if (c.setup != kAsLeft) {
+      SetUpServices(c.services);
+      SetUpFiles(c);
+      ASSERT_TRUE(prefix_->ImportRegistry(kReset + c.registry + AppDefaults(c.version)));
     }
-    ASSERT_TRUE(prefix_->ImportRegistry(reg));
     std::optional<e2e::Background> holder;
-    if (c.hold) {
+    if (c.setup == kHeld) {
       const std::string log = prefix_->dir() + ".hold.log";
       holder.emplace(prefix_->WineInBackground(
           {"C:\\fixture\\uninstall_fixture.exe", "hold", "C:\\ORVEL\\Agent\\PWRAGENT.EXE"}, log));
@@ -407,7 +422,9 @@ TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
       EXPECT_EQ(Joined(after), Joined(before));
     } else if (c.left == kServicesGone) {
       State rest = before;
-      for (const char* name : {kService, kShutdownService}) rest.erase(std::string("service ") + name);
+      for (const char* name : {kService, kShutdownService}) {
+        rest.erase(std::string("service ") + name);
+      }
       EXPECT_EQ(Joined(after), Joined(rest));
     } else {
       EXPECT_EQ(Joined(after), Joined(c.left));

@@ -45,8 +45,10 @@ void ForEachFile(const std::string& pattern, F f) {
 
 void RemoveTree(const std::string& dir) {
   ForEachFile(dir + "\\*", [&](const std::string& name, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(dir + "\\" + name);
-    else DeleteFileA((dir + "\\" + name).c_str());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      RemoveTree(dir + "\\" + name);
+    else
+      DeleteFileA((dir + "\\" + name).c_str());
   });
   RemoveDirectoryA(dir.c_str());
 }
@@ -87,7 +89,10 @@ class FileRoutines : public ::testing::Test {
 };
 
 TEST_F(FileRoutines, WininitRecordsEachPathOnce) {
-  const struct { const char* before; std::string after; } cases[] = {
+  const struct {
+    const char* before;
+    std::string after;
+  } cases[] = {
       {nullptr, "[Rename]\r\nNUL=<S>\r\n"},
       {"[boot]\r\nx=1\r\n", "[boot]\r\nx=1\r\n[Rename]\r\nNUL=<S>\r\n"},
       {"[boot]\r\nx=1", "[boot]\r\nx=1\r\n[Rename]\r\nNUL=<S>\r\n"},
@@ -105,8 +110,8 @@ TEST_F(FileRoutines, WininitRecordsEachPathOnce) {
   // A long name, and a folder whose characters end in 0x5C ("表ソ": 95 5C 83 5C).
   // The line holds what GetShortPathNameA gives: Windows keeps "表ソ" as its
   // own short name, Wine 8 makes one up ("__~~~CN0").
-  for (const auto& [folder, name] : {std::pair("agent files", "long program name.exe"),
-                                     std::pair("表ソ", "a.exe")}) {
+  for (const auto& [folder, name] :
+       {std::pair("agent files", "long program name.exe"), std::pair("表ソ", "a.exe")}) {
     const std::string shortPath = Target(folder, name);
     EXPECT_EQ(shortPath.find("long"), std::string::npos) << shortPath;
     for (const auto& c : cases) {
@@ -182,7 +187,10 @@ TEST_F(FileRoutines, AgentFileList) {
   }
   // exact: the list ends after these names; else only they are defined (what
   // Windows makes of bytes that are not text may follow).
-  const struct { std::string ini, list; bool exact = true; } cases[] = {
+  const struct {
+    std::string ini, list;
+    bool exact = true;
+  } cases[] = {
       {kSection + "F1=PWRAGENT.EXE\r\nF2=QXWOL.DLL\r\n", "PWRAGENT.EXE\0QXWOL.DLL\0"s},
       {"[Other]\r\nX=NOT.EXE\r\n" + kSection + "a=pwragent.exe\r\nb=表.DLL\r\n",
        "pwragent.exe\0表.DLL\0"s},
@@ -215,7 +223,10 @@ TEST_F(FileRoutines, AgentFileList) {
 }
 
 TEST_F(FileRoutines, SplitLastComponent) {
-  const struct { const char *path, *head, *tail; DWORD size; } cases[] = {
+  const struct {
+    const char *path, *head, *tail;
+    DWORD size;
+  } cases[] = {
       {"SOFTWARE\\VANTREX\\ORVEL_MANAGER", "SOFTWARE\\VANTREX", "ORVEL_MANAGER", 64},
       {"NOSLASH", "NOSLASH", "untouched", 64},
       {"C:\\DIR\\", "C:\\DIR", "", 64},

@@ -129,8 +129,8 @@ bool AnyProgramInUse(const char* agentDir) {
     char path[MAX_PATH];
     if (IsUninstaller(name) || !JoinPath(agentDir, name, path)) continue;
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
-    HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE probe =
+        CreateFileA(path, GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_SHARING_VIOLATION) return true;
       continue;  // absent, read-only or denied: its deletion will say

@@ -12,14 +12,15 @@ constexpr char MSG_SERVICE_NOT_REMOVED[] =
 constexpr char MSG_PROGRAM_IN_USE[] =
     "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ の削除に失敗しました.\nプログラムが実行中である可能性があります.";
 constexpr char MSG_REGISTRY_INCOMPLETE[] =
-    "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ のレジストリ情報が\n見つからないため、レジストリ情報は削除できませんでした.";
+    "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ "
+    "のレジストリ情報が\n見つからないため、レジストリ情報は削除できませんでした.";
 
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CAgentRemoveDlg, CDialog)
-  ON_COMMAND(ID_HELP, OnHelp)
-  ON_WM_PAINT()
-  ON_WM_QUERYDRAGICON()
+ON_COMMAND(ID_HELP, OnHelp)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
 END_MESSAGE_MAP()
 
 CAgentRemoveDlg::CAgentRemoveDlg()

@@ -174,8 +174,8 @@ int AddWininitDeleteIn(const char* windowsDir, const char* path, WininitWrite wr
   if (!file.valid()) {
     FileHandle created = CreateNew(wininit);
     if (!created.valid()) return 0;
-    const int n = std::snprintf(line, sizeof line, "%s\r\n%s%s\r\n", kRenameHeader, kNulKey,
-                                shortPath);
+    const int n =
+        std::snprintf(line, sizeof line, "%s\r\n%s%s\r\n", kRenameHeader, kNulKey, shortPath);
     return WriteAll(write, created.get(), line, static_cast<DWORD>(n)) ? 1 : 0;
   }
 
@@ -197,8 +197,8 @@ int AddWininitDeleteIn(const char* windowsDir, const char* path, WininitWrite wr
     const bool breakFirst = size > 0 && text[size - 1] != '\n';
     heap.Destroy();
     if (breakFirst && !WriteAll(write, file.get(), "\r\n", 2)) return 0;
-    const int n = std::snprintf(line, sizeof line, "%s\r\n%s%s\r\n", kRenameHeader, kNulKey,
-                                shortPath);
+    const int n =
+        std::snprintf(line, sizeof line, "%s\r\n%s%s\r\n", kRenameHeader, kNulKey, shortPath);
     return WriteAll(write, file.get(), line, static_cast<DWORD>(n)) ? 1 : 0;
   }
   file.Close();
@@ -210,8 +210,8 @@ int AddWininitDeleteIn(const char* windowsDir, const char* path, WininitWrite wr
   }
   // At the end of the text a last line without a line break gets one first.
   const bool breakFirst = !*at && at[-1] != '\n';
-  const int n = std::snprintf(line, sizeof line, "%s%s%s\r\n", breakFirst ? "\r\n" : "", kNulKey,
-                              shortPath);
+  const int n =
+      std::snprintf(line, sizeof line, "%s%s%s\r\n", breakFirst ? "\r\n" : "", kNulKey, shortPath);
   const size_t tail = std::strlen(at) + 1;  // with the zero byte
   if (n < 0 || static_cast<size_t>(at - text) + n + tail > blockSize) return 0;
   std::memmove(at + n, at, tail);

@@ -8,10 +8,11 @@
 // A message box is a #32770 window whose text is a static of id 0xFFFF
 // that shows "&" as it is (SS_NOPREFIX; a template's statics of id -1 do
 // not); a dialog is any other #32770 window that no window owns (a
-// program's main dialog), an owned one is one that another window owns. Only an enabled one
-// counts: a window under a modal box or dialog of its own is disabled. Texts are printed as the ANSI program
-// holds them (code page 932 bytes, with a backslash, line feed, carriage
-// return and tab written as \\, \n, \r and \t), one tab-separated line a window:
+// program's main dialog), an owned one is one that another window owns.
+// Only an enabled one counts: a window under a modal box or dialog of its
+// own is disabled. Texts are printed as the ANSI program holds them (code
+// page 932 bytes, with a backslash, line feed, carriage return and tab
+// written as \\, \n, \r and \t), one tab-separated line a window:
 //   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER_TEXT|- TEXT CLIENT_SCREEN_X CLIENT_SCREEN_Y
 //   control CLASS ID STYLE X Y W H ICON_SHOWN(0|1) TEXT
 // Exit code 0 on success, 1 when the window or button is not found, 2 on
@@ -36,12 +37,15 @@ std::string TextA(HWND hwnd) {
   std::string text;
   // Byte by byte: a trail byte 0x5C is doubled too, and comes back whole.
   for (int i = 0; i < n; ++i) {
-    switch (buf[i]) {
-      case '\\': text += "\\\\"; break;
-      case '\n': text += "\\n"; break;
-      case '\r': text += "\\r"; break;
-      case '\t': text += "\\t"; break;
-      default: text += buf[i];
+    const char* escaped = buf[i] == '\\'   ? "\\\\"
+                          : buf[i] == '\n' ? "\\n"
+                          : buf[i] == '\r' ? "\\r"
+                          : buf[i] == '\t' ? "\\t"
+                                           : nullptr;
+    if (escaped) {
+      text += escaped;
+    } else {
+      text += buf[i];
     }
   }
   return text;
@@ -134,11 +138,14 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "version") == 0) return Version(argv[2]);
   const std::string kind = argc > 1 ? argv[1] : "";
   if (kind != "dialog" && kind != "owned" && kind != "msgbox") {
-    std::fputs("usage: uidriver dialog|owned|msgbox [click ID | key esc|enter|alt-LETTER | close]\n",
+    std::fputs("usage: uidriver dialog|owned|msgbox"
+               " [click ID | key esc|enter|alt-LETTER | close]\n",
                stderr);
     return 2;
   }
-  Wanted want{kind == "msgbox" ? Kind::kMessageBox : kind == "owned" ? Kind::kOwned : Kind::kDialog};
+  Wanted want{kind == "msgbox"  ? Kind::kMessageBox
+              : kind == "owned" ? Kind::kOwned
+                                : Kind::kDialog};
   for (const DWORD start = GetTickCount(); !want.found && GetTickCount() - start < 15000;) {
     EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&want));
     if (!want.found) Sleep(100);
