@@ -27,7 +27,10 @@ using State = std::set<std::string>;
 const std::string kSource = ORVEL_SOURCE_DIR;
 std::string Bin() { return e2e::WinBinDir(kSource); }
 
-// The texts as the program holds them (the sources become code page 932).
+// The texts as the program holds them: the sources become code page 932,
+// which these bytes check, so that a wrong conversion cannot pass.
+static_assert(sizeof("ｴ削") == 4 && "ｴ削"[0] == '\xB4' && "ｴ削"[1] == '\x8D' &&
+              "ｴ削"[2] == '\xED');
 const char kTitle[] = "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ";
 const char kMainCaption[] = "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄの削除";
 const char kNotNt[] = "このプログラムは Windows NT 上でなければ動作できません.";

@@ -244,12 +244,4 @@ TEST_F(FileRoutines, SplitLastComponent) {
   }
 }
 
-TEST_F(FileRoutines, ProgramDir) {
-  char exe[MAX_PATH], dir[MAX_PATH];
-  ASSERT_NE(GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
-  *std::strrchr(exe, '\\') = '\0';
-  EXPECT_TRUE(GetProgramDir(dir, MAX_PATH));
-  EXPECT_STREQ(dir, exe);
-}
-
 }  // namespace
