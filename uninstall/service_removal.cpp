@@ -61,7 +61,9 @@ int RemoveService(const char* serviceName) {
     if (!QueryServiceStatus(service.get(), &status) || status.dwCheckPoint <= checkPoint) break;
   }
   if (status.dwCurrentState != SERVICE_STOPPED) {
+    // A stall leaves no error of its own; code 0 would read as success.
     dwLastError = GetLastError();
+    if (dwLastError == NO_ERROR) dwLastError = ERROR_SERVICE_REQUEST_TIMEOUT;
     return 0;
   }
   Sleep(STOPPED_SETTLE_MS);
