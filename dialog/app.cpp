@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "dialog/dialog.h"
+
 namespace {
 
 CWinApp* pTheApp = nullptr;
@@ -11,6 +13,12 @@ CWinApp* pTheApp = nullptr;
 CWinApp::CWinApp() { pTheApp = this; }
 
 CWinApp* AfxGetApp() { return pTheApp; }
+
+void CWinApp::RunMainDialog(CDialog& dlg) {
+  m_pMainWnd = &dlg;
+  dlg.DoModal();
+  m_pMainWnd = nullptr;
+}
 
 void CWinApp::Start(HINSTANCE instance) {
   m_hInstance = instance;

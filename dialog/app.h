@@ -30,6 +30,10 @@ class CWinApp : public CCmdTarget {
   CDialog* m_pMainWnd = nullptr;
 
  protected:
+  // Shows dlg modally as the main window, whose owner every later dialog
+  // and message box gets; its result does not matter, OnOK did the work.
+  void RunMainDialog(CDialog& dlg);
+
   // The kit ships no help file, so Help has nothing to open: it does
   // nothing rather than report a missing file.
   void OnHelp() {}

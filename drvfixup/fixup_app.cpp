@@ -10,8 +10,6 @@ CFixupApp theApp;
 
 BOOL CFixupApp::InitInstance() {
   CFixupDlg dlg;
-  m_pMainWnd = &dlg;
-  dlg.DoModal();  // the result does not matter: OnOK did the work
-  m_pMainWnd = nullptr;
-  return FALSE;
+  RunMainDialog(dlg);
+  return FALSE;  // no message loop: the program ends with its dialog
 }

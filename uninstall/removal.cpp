@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/win32/reg_key.h"
+#include "platform/win32/unique_handle.h"
 #include "uninstall/file_routines.h"
 #include "uninstall/service_removal.h"
 #include "uninstall/uninstall_registry.h"
@@ -129,13 +130,10 @@ bool AnyProgramInUse(const char* agentDir) {
     char path[MAX_PATH];
     if (IsUninstaller(name) || !JoinPath(agentDir, name, path)) continue;
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
-    HANDLE probe =
-        CreateFileA(path, GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_SHARING_VIOLATION) return true;
-      continue;  // absent, read-only or denied: its deletion will say
-    }
-    CloseHandle(probe);
+    const FileHandle probe(
+        CreateFileA(path, GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Absent, read-only or denied is not in use: its deletion will fail quietly.
+    if (!probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION) return true;
   }
   return false;
 }

@@ -6,8 +6,6 @@ CAgentRemoveApp theApp;
 
 BOOL CAgentRemoveApp::InitInstance() {
   CAgentRemoveDlg dlg;
-  m_pMainWnd = &dlg;
-  dlg.DoModal();  // the result does not matter: OnOK did the work
-  m_pMainWnd = nullptr;
-  return FALSE;
+  RunMainDialog(dlg);
+  return FALSE;  // no message loop: the program ends with its dialog
 }

@@ -2,25 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/win32/unique_handle.h"
+
 DWORD dwLastError = 0;
 
 namespace {
-
-// A service manager or service handle that closes itself.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE h) : h_(h) {}
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  ~ScHandle() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  explicit operator bool() const { return h_ != nullptr; }
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
 
 // A stopping service names how long its next step may take. A faulty one
 // may name hours; no pause is longer than this, as with the system's own tools.
@@ -37,13 +23,13 @@ int DeleteStoppedService(SC_HANDLE service) {
 }  // namespace
 
 int RemoveService(const char* serviceName) {
-  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager.valid()) {
     dwLastError = GetLastError();
     return 0;
   }
-  ScHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_ALL_ACCESS));
-  if (!service) {
+  ServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_ALL_ACCESS));
+  if (!service.valid()) {
     dwLastError = GetLastError();
     return dwLastError == ERROR_SERVICE_DOES_NOT_EXIST ? 1 : 0;  // none counts as removed
   }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/win32/unique_handle.h"
+
 namespace {
 
 const char kWininitName[] = "WININIT.INI";
@@ -13,50 +15,6 @@ constexpr int NUL_KEY_LENGTH = 4;
 // Room after the file's text for one inserted line: "NUL=", a short path of
 // up to 259 bytes and CR LF, plus the CR LF a last line may lack.
 constexpr DWORD SPARE_BYTES = 292;
-
-// A file handle that closes itself; empty at INVALID_HANDLE_VALUE.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = INVALID_HANDLE_VALUE;
-  }
-  FileHandle& operator=(FileHandle&&) = delete;
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() { Close(); }
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  void Close() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-// A private heap that destroys itself; empty at NULL.
-class PrivateHeap {
- public:
-  explicit PrivateHeap(HANDLE heap) : heap_(heap) {}
-  PrivateHeap(PrivateHeap&& other) noexcept : heap_(other.heap_) { other.heap_ = nullptr; }
-  PrivateHeap& operator=(PrivateHeap&&) = delete;
-  PrivateHeap(const PrivateHeap&) = delete;
-  PrivateHeap& operator=(const PrivateHeap&) = delete;
-  ~PrivateHeap() { Destroy(); }
-
-  bool valid() const { return heap_ != nullptr; }
-  HANDLE get() const { return heap_; }
-  void Destroy() {
-    if (heap_) HeapDestroy(heap_);
-    heap_ = nullptr;
-  }
-
- private:
-  HANDLE heap_;
-};
 
 BOOL WriteToFile(HANDLE file, const void* data, DWORD size, DWORD* written) {
   return WriteFile(file, data, size, written, nullptr);
@@ -195,13 +153,13 @@ int AddWininitDeleteIn(const char* windowsDir, const char* path, WininitWrite wr
   if (!header) {
     // A last line without a line break stays as it is; the section starts below it.
     const bool breakFirst = size > 0 && text[size - 1] != '\n';
-    heap.Destroy();
+    heap.reset();
     if (breakFirst && !WriteAll(write, file.get(), "\r\n", 2)) return 0;
     const int n =
         std::snprintf(line, sizeof line, "%s\r\n%s%s\r\n", kRenameHeader, kNulKey, shortPath);
     return WriteAll(write, file.get(), line, static_cast<DWORD>(n)) ? 1 : 0;
   }
-  file.Close();
+  file.reset();
 
   char* at = SectionStart(header);
   while (*at && *at != '[') {
