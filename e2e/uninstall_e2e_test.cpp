@@ -93,8 +93,9 @@ std::string Agent(int without = -1) {
 const char kManager[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager]\r\n"
     "\"Pathname\"=\"C:\\\\WAKEDESK\"\r\n\r\n";
-const char kNeighbours[] =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other]\r\n\r\n"
+const char kNimbrelOther[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other]\r\n\r\n";
+const char kOtherProduct[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2]\r\n\r\n";
 std::string DriverKey(bool type, bool sscode) {
   return std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\HALTGATE]\r\n"
@@ -185,21 +186,30 @@ const std::vector<Case> kCases = {
     // Both services running; the driver key without SSCode, which is no warning.
     {"full", {kRunning, kRunning}, Agent() + DriverKey(true, false) + kUninstallEntry, kList, "",
      kFresh, {kRemove}, nullptr, true, kRemoved},
-    // Services stopped, the manager installed, CountdownCmd missing; the access key.
-    {"manager", {kStopped, kStopped}, Agent(3) + kManager + DriverKey(true, true), kList, "",
-     kFresh, {{"dialog", "key", "alt-d"}}, kIncomplete, true,
+    // Services stopped, the manager installed: no warning, Nimbrel is not
+    // even tried; the access key.
+    {"manager", {kStopped, kStopped}, Agent() + kManager + DriverKey(true, true), kList, "",
+     kFresh, {{"dialog", "key", "alt-d"}}, nullptr, true,
      With(kRemoved, {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager Pathname REG_SZ "
                      "C:\\WAKEDESK"})},
-    // No manager, but Nimbrel and ORVEL_MANAGER hold other keys: they stay.
-    {"neighbours", {kAbsent, kAbsent}, kInstalled + kNeighbours, kList, "", kFresh, {kRemove},
-     kIncomplete, true,
+    // An agent value missing (CountdownCmd): the key still goes, with the warning.
+    {"no-countdown", {kAbsent, kAbsent}, Agent(3) + DriverKey(true, true), kList, "", kFresh,
+     {kRemove}, kIncomplete, true, kRemoved},
+    // No manager, but ORVEL_MANAGER holds another product: it stays, with
+    // VANTREX, and without a warning.
+    {"other-product", {kAbsent, kAbsent}, kInstalled + kOtherProduct, kList, "", kFresh,
+     {kRemove}, nullptr, true,
+     With(kRemoved, {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2"})},
+    // No manager, but Nimbrel holds another key: it stays, with the warning.
+    {"nimbrel-other", {kAbsent, kAbsent}, kInstalled + kNimbrelOther, kList, "", kFresh,
+     {kRemove}, kIncomplete, true,
      With(kRemoved, {"reg SOFTWARE\\VANTREX", "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER",
                      "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel",
-                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other",
-                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Product2"})},
+                     "reg SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Other"})},
     // The driver key without Type, no uninstall entry.
     {"driver-no-type", {kAbsent, kStopped}, Agent() + DriverKey(false, true), kList, "", kFresh,
      {kRemove}, kIncomplete, true, kRemoved},
