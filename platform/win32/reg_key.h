@@ -24,6 +24,16 @@ class RegKey {
     Close();
     return RegOpenKeyExA(root, path, 0, access, &key_);
   }
+  // RegCreateKeyExA with no class and default security; the same result code.
+  LONG Create(HKEY root, const char* path, REGSAM access,
+              DWORD options = REG_OPTION_NON_VOLATILE) {
+    Close();
+    HKEY key = nullptr;
+    const LONG rc =
+        RegCreateKeyExA(root, path, 0, nullptr, options, access, nullptr, &key, nullptr);
+    if (rc == ERROR_SUCCESS) key_ = key;
+    return rc;
+  }
   bool valid() const { return key_ != nullptr; }
   HKEY get() const { return key_; }
 
