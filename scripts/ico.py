@@ -9,7 +9,7 @@ PALETTE = [
     (128, 128, 128), (255, 0, 0), (0, 255, 0), (255, 255, 0),
     (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
 ]
-BLACK, NAVY, SILVER, GREY, RED, YELLOW, WHITE = 0, 4, 7, 8, 9, 11, 15
+BLACK, NAVY, SILVER, GREY, RED, GREEN, YELLOW, WHITE = 0, 4, 7, 8, 9, 10, 11, 15
 CLEAR = None
 
 
