@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -82,7 +83,8 @@ void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, in
 }
 
 void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
-                      const std::string& owner, const std::string& text, bool icon) {
+                      const std::string& owner, const std::string& text, bool icon,
+                      const std::string& buttons_wanted) {
   ASSERT_FALSE(rows.empty()) << "no message box";
   EXPECT_EQ(rows[0][6], caption);
   EXPECT_EQ(rows[0][5], owner) << "not owned by the dialog";
@@ -96,12 +98,13 @@ void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption
     icons += c[8] == "1";
   }
   EXPECT_EQ(message, text);
-  EXPECT_EQ(buttons, "1:OK ");  // visible ones
+  EXPECT_EQ(buttons, buttons_wanted);  // visible ones
   EXPECT_EQ(icons, icon ? 1 : 0);
 }
 
-std::string IconColour(const std::string& display, const std::vector<Texts>& rows) {
-  if (rows.empty() || rows[0].size() < 9) return "";
+namespace {
+
+std::string IconColourNow(const std::string& display, const std::vector<Texts>& rows) {
   for (const Texts& c : rows) {
     if (c[0] != "control" || c[8] != "1") continue;
     const int x = std::stoi(rows[0][7]) + std::stoi(c[4]);
@@ -119,17 +122,30 @@ std::string IconColour(const std::string& display, const std::vector<Texts>& row
     const std::string pixels((std::istreambuf_iterator<char>(in)), {});
     std::remove(ppm.c_str());
     if (magic != "P6" || max != 255 || pixels.size() < static_cast<size_t>(w) * h * 3) return "";
-    int red = 0, yellow = 0;
+    int red = 0, yellow = 0, blue = 0;
     for (size_t i = 0; i + 2 < pixels.size(); i += 3) {
       const auto r = static_cast<unsigned char>(pixels[i]);
       const auto g = static_cast<unsigned char>(pixels[i + 1]);
       const auto b = static_cast<unsigned char>(pixels[i + 2]);
       red += r > 150 && g < 90 && b < 100;
       yellow += r > 150 && g > 120 && b < 100;
+      blue += r < 100 && b > 150;
     }
-    return red > 2 * yellow && red > 20 ? "red" : yellow > 2 * red && yellow > 20 ? "yellow" : "";
+    const int most = std::max({red, yellow, blue});
+    if (most < 20) return "";
+    return most == red ? "red" : most == yellow ? "yellow" : "blue";
   }
   return "";
+}
+
+}  // namespace
+
+std::string IconColour(const std::string& display, const std::vector<Texts>& rows) {
+  if (rows.empty() || rows[0].size() < 9) return "";
+  // A box that has just appeared may not be painted yet: look again a while.
+  std::string colour;
+  WaitFor([&] { return !(colour = IconColourNow(display, rows)).empty(); }, 3000, 100);
+  return colour;
 }
 
 }  // namespace e2e

@@ -40,14 +40,15 @@ struct TemplateControl {
 void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, int units_w,
                   int units_h, const std::vector<TemplateControl>& controls);
 
-// The message box shown: captioned and owned as given, with the text, only
-// an OK button, and an icon or none.
+// The message box shown: captioned and owned as given, with the text, the
+// visible buttons as "ID:TEXT " each (only OK unless given), and an icon or none.
 void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
-                      const std::string& owner, const std::string& text, bool icon);
+                      const std::string& owner, const std::string& text, bool icon,
+                      const std::string& buttons = "1:OK ");
 
 // The colour that most of the shown icon's pixels have on the screen:
-// "red" (the stop icon), "yellow" (the exclamation icon), or "" when there
-// is no icon or neither. Another process cannot read a window's icon under
+// "red" (the stop icon), "yellow" (the exclamation icon), "blue" (the
+// information icon), or "" when there is no icon or none of them. Another process cannot read a window's icon under
 // Wine, so the screen is read instead.
 std::string IconColour(const std::string& display, const std::vector<Texts>& rows);
 

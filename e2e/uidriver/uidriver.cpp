@@ -2,7 +2,14 @@
 // program in the same Wine prefix, for the end-to-end tests.
 //
 //   uidriver dialog|owned|msgbox [click ID | key esc|enter|alt-LETTER | close]
+//   uidriver browse [PATH|cancel]
 //   uidriver version FILE
+//   uidriver link FILE.lnk        prints the shortcut's target
+//   uidriver volatile-key KEY     creates HKEY_LOCAL_MACHINE\KEY volatile
+//   uidriver values KEY           HKEY_LOCAL_MACHINE\KEY's values, a line each:
+//                                 NAME TYPE BYTES DATA (a string without its
+//                                 zero, a number in decimal); Wine's reg
+//                                 crashes on an empty string value
 //
 // Waits up to 15 s for the window, prints it and its controls, then acts.
 // A message box is a #32770 window whose text is a static of id 0xFFFF
@@ -10,17 +17,22 @@
 // not); a dialog is any other #32770 window that no window owns (a
 // program's main dialog), an owned one is one that another window owns.
 // Only an enabled one counts: a window under a modal box or dialog of its
-// own is disabled. Texts are printed as the ANSI program holds them (code
-// page 932 bytes, with a backslash, line feed, carriage return and tab
-// written as \\, \n, \r and \t), one tab-separated line a window:
+// own is disabled. The folder browser (SHBrowseForFolder) is a #32770
+// window with a tree view, which only `browse` takes: it selects the folder
+// PATH and presses OK, or presses Cancel. Texts are printed as the ANSI
+// program holds them (code page 932 bytes, with a backslash, line feed,
+// carriage return and tab written as \\, \n, \r and \t), one tab-separated
+// line a window:
 //   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER_TEXT|- TEXT CLIENT_SCREEN_X CLIENT_SCREEN_Y
 //   control CLASS ID STYLE X Y W H ICON_SHOWN(0|1) TEXT
-// Exit code 0 on success, 1 when the window or button is not found, 2 on
-// bad arguments.
+// Exit code 0 on success, 1 when the window, button or folder is not
+// found, 2 on bad arguments.
 #include <windows.h>
-// after windows.h, which it needs
+// after windows.h, which they need
+#include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -57,7 +69,7 @@ std::string ClassName(HWND hwnd) {
   return buf;
 }
 
-enum class Kind { kDialog, kOwned, kMessageBox };
+enum class Kind { kDialog, kOwned, kMessageBox, kBrowser };
 
 struct Wanted {
   Kind kind;
@@ -66,14 +78,16 @@ struct Wanted {
 
 BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param) {
   auto* want = reinterpret_cast<Wanted*>(param);
-  bool message = false;
+  bool message = false, tree = false;
   for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     message |= (GetWindowLongPtrA(c, GWLP_ID) & 0xFFFF) == 0xFFFF && ClassName(c) == "Static" &&
                (GetWindowLongA(c, GWL_STYLE) & SS_NOPREFIX);
+    tree |= ClassName(c) == WC_TREEVIEWA;
   }
   if (!IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd) || ClassName(hwnd) != "#32770" ||
-      message != (want->kind == Kind::kMessageBox) ||
-      (want->kind != Kind::kMessageBox &&
+      tree != (want->kind == Kind::kBrowser) ||
+      (want->kind != Kind::kBrowser && message != (want->kind == Kind::kMessageBox)) ||
+      ((want->kind == Kind::kDialog || want->kind == Kind::kOwned) &&
        (want->kind == Kind::kOwned) != (GetWindow(hwnd, GW_OWNER) != nullptr))) {
     return TRUE;
   }
@@ -101,6 +115,127 @@ void List(HWND hwnd) {
                 static_cast<int>(GetWindowLongPtrA(c, GWLP_ID)), style, r.left, r.top,
                 r.right - r.left, r.bottom - r.top, icon, TextA(c).c_str());
   }
+}
+
+// A copy of a string in the process that owns a window, for a message whose
+// pointer that process reads: Wine passes such a pointer as it is.
+class RemoteString {
+ public:
+  RemoteString(HWND hwnd, const std::string& text) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process_) return;
+    address_ = VirtualAllocEx(process_, nullptr, text.size() + 1, MEM_COMMIT | MEM_RESERVE,
+                              PAGE_READWRITE);
+    if (address_ &&
+        !WriteProcessMemory(process_, address_, text.c_str(), text.size() + 1, nullptr)) {
+      VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+      address_ = nullptr;
+    }
+  }
+  RemoteString(const RemoteString&) = delete;
+  RemoteString& operator=(const RemoteString&) = delete;
+  ~RemoteString() {
+    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  LPARAM get() const { return reinterpret_cast<LPARAM>(address_); }
+
+ private:
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+};
+
+// Selects the folder in the browser the way its own callback would; the
+// selection is cleared first, so that a folder the browser cannot show
+// leaves none. Typing into the tree view would depend on what the desktop
+// holds, and does nothing while no item is selected.
+bool SelectFolder(HWND browser, const std::string& path) {
+  HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+  RemoteString remote(browser, path);
+  DWORD_PTR ignored = 0;
+  if (!tree || !remote.get()) return false;
+  // The browser fills its tree after it shows: try again for a while.
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(100)) {
+    if (!SendMessageTimeoutA(tree, TVM_SELECTITEM, TVGN_CARET, 0, SMTO_ABORTIFHUNG, 5000,
+                             &ignored) ||
+        !SendMessageTimeoutA(browser, BFFM_SETSELECTIONA, TRUE, remote.get(), SMTO_ABORTIFHUNG,
+                             5000, &ignored)) {
+      return false;
+    }
+    if (SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0) != 0) return true;
+  }
+  return false;
+}
+
+// Clicks the button, and for a window the click closes (a message box, the
+// folder browser) waits until it is gone, so that the next step sees what
+// the program does next and not this window.
+bool Click(HWND window, int id, bool closes) {
+  HWND button = GetDlgItem(window, id);
+  if (!button || !IsWindowEnabled(button)) return false;
+  PostMessageA(button, BM_CLICK, 0, 0);
+  for (const DWORD start = GetTickCount(); closes && IsWindow(window); Sleep(50)) {
+    if (GetTickCount() - start > 10000) return false;
+  }
+  return true;
+}
+
+// The target of a shell link, read back through the shell's own link object.
+int LinkTarget(const char* file) {
+  CoInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  IPersistFile* persist = nullptr;
+  wchar_t wide[MAX_PATH];
+  char target[MAX_PATH] = "";
+  const bool read =
+      MultiByteToWideChar(CP_ACP, 0, file, -1, wide, MAX_PATH) > 0 &&
+      SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 reinterpret_cast<void**>(&link))) &&
+      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+      SUCCEEDED(persist->Load(wide, STGM_READ)) &&
+      SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, 0));
+  if (persist) persist->Release();
+  if (link) link->Release();
+  CoUninitialize();
+  if (!read) return 1;
+  std::printf("%s\n", target);
+  return 0;
+}
+
+// A volatile key: below it no lasting key can be made, as when the
+// registry refuses a program's settings.
+int VolatileKey(const char* path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return 1;
+  }
+  RegCloseKey(key);
+  return 0;
+}
+
+int Values(const char* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    BYTE data[1024];
+    DWORD nameSize = sizeof name, type = 0, size = sizeof data;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    if (type == REG_DWORD && size == 4) {
+      DWORD number;
+      std::memcpy(&number, data, 4);
+      std::printf("%s\tREG_DWORD\t4\t%lu\n", name, number);
+    } else {
+      const DWORD text = size > 0 && data[size - 1] == 0 ? size - 1 : size;
+      std::printf("%s\t%s\t%lu\t%.*s\n", name, type == REG_SZ ? "REG_SZ" : "other", size,
+                  static_cast<int>(text), reinterpret_cast<const char*>(data));
+    }
+  }
+  RegCloseKey(key);
+  return 0;
 }
 
 // FILEVERSION, PRODUCTVERSION and the translation; then the strings.
@@ -136,16 +271,22 @@ int Version(const char* file) {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   if (argc == 3 && std::strcmp(argv[1], "version") == 0) return Version(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "link") == 0) return LinkTarget(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "volatile-key") == 0) return VolatileKey(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "values") == 0) return Values(argv[2]);
   const std::string kind = argc > 1 ? argv[1] : "";
-  if (kind != "dialog" && kind != "owned" && kind != "msgbox") {
+  if ((kind != "dialog" && kind != "owned" && kind != "msgbox" && kind != "browse") ||
+      (kind == "browse" && argc > 3)) {
     std::fputs("usage: uidriver dialog|owned|msgbox"
-               " [click ID | key esc|enter|alt-LETTER | close]\n",
+               " [click ID | key esc|enter|alt-LETTER | close]\n"
+               "       uidriver browse [PATH|cancel]\n",
                stderr);
     return 2;
   }
-  Wanted want{kind == "msgbox"  ? Kind::kMessageBox
-              : kind == "owned" ? Kind::kOwned
-                                : Kind::kDialog};
+  Wanted want{kind == "msgbox"   ? Kind::kMessageBox
+              : kind == "owned"  ? Kind::kOwned
+              : kind == "browse" ? Kind::kBrowser
+                                 : Kind::kDialog};
   for (const DWORD start = GetTickCount(); !want.found && GetTickCount() - start < 15000;) {
     EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&want));
     if (!want.found) Sleep(100);
@@ -153,11 +294,15 @@ int main(int argc, char** argv) {
   HWND hwnd = want.found;
   if (!hwnd) return 1;
   List(hwnd);
+  if (want.kind == Kind::kBrowser) {
+    if (argc == 2) return 0;  // listed only
+    const bool cancel = std::strcmp(argv[2], "cancel") == 0;
+    if (!cancel && !SelectFolder(hwnd, argv[2])) return 1;
+    return Click(hwnd, cancel ? IDCANCEL : IDOK, true) ? 0 : 1;
+  }
   const std::string action = argc > 2 ? argv[2] : "", arg = argc > 3 ? argv[3] : "";
   if (action == "click") {
-    HWND button = GetDlgItem(hwnd, std::atoi(arg.c_str()));
-    if (!button || !IsWindowEnabled(button)) return 1;
-    PostMessageA(button, BM_CLICK, 0, 0);
+    if (!Click(hwnd, std::atoi(arg.c_str()), want.kind == Kind::kMessageBox)) return 1;
   } else if (action == "key" && (arg == "esc" || arg == "enter" ||
                                   (arg.size() == 5 && arg.compare(0, 4, "alt-") == 0))) {
     // To the control with the focus, as the keyboard would send it.

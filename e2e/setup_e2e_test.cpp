@@ -1,0 +1,317 @@
+// CONSETUP under Wine: the real installer from four setup disks in drive A:
+// (a folder that the test re-points when the installer asks for the next
+// disk), Wine's own expand tool, registry, shell links and folder browser,
+// driven through the UI driver. One prefix serves every run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/harness.h"
+#include "e2e/ui.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Driver;
+using e2e::Rows;
+using e2e::Texts;
+
+const std::string kSource = ORVEL_SOURCE_DIR;
+std::string Bin() { return e2e::WinBinDir(kSource); }
+
+// The texts as the program holds them: the sources become code page 932,
+// which these bytes check, so that a wrong conversion cannot pass.
+static_assert(sizeof("ﾏ対") == 4 && "ﾏ対"[0] == '\xCF' && "ﾏ対"[1] == '\x91' && "ﾏ対"[2] == '\xCE');
+const char kTitle[] = "ORVEL Nimbrel WindowsXP対応";
+const char kCaption[] = "ORVEL Nimbrel ： ﾏﾈｰｼﾞｬ ｾｯﾄｱｯﾌﾟ";
+const char kNotXp[] = "このプログラムは、WindowsXP上でなければ動作できません。";
+const char kWorkFolderFailed[] = "作業用ﾃﾞｨﾚｸﾄﾘの作成に失敗しました。";
+const char kInstalled[] =
+    "ｲﾝｽﾄｰﾙが正常に終了しました。\n servicesﾌｧｲﾙにﾎﾟｰﾄ番号が設定されていることを\n確認してください。";
+std::string DiskPrompt(int n) {
+  return "ﾏﾈｰｼﾞｬ ｾｯﾄｱｯﾌﾟ ﾃﾞｨｽｸ" + std::to_string(n) + "を入れてください。";
+}
+
+void ExpectTheDialog(const std::vector<Texts>& rows) {
+  e2e::ExpectDialog(rows, kCaption, 193, 69,
+                    {{"Static", "-1", "50020000", 7, 7, 178, 8, "Windows XP 対応"},
+                     {"Static", "-1", "50020000", 7, 22, 178, 8,
+                      "ORVEL Nimbrelのﾏﾈｰｼﾞｬをｲﾝｽﾄｰﾙしますか？"},
+                     {"Button", "1", "50010001", 37, 48, 50, 14, "ｲﾝｽﾄｰﾙ"},
+                     {"Button", "2", "50010000", 109, 48, 50, 14, "ｷｬﾝｾﾙ"}});
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(std::stoul(rows[0][2], nullptr, 16) & 0x00040000, 0x00040000u);  // WS_EX_APPWINDOW
+}
+
+const char kRegistryFailed[] = "ﾚｼﾞｽﾄﾘの作成に失敗しました。";
+const char kPromptButtons[] = "1:OK 2:キャンセル ";
+
+// Below HKEY_LOCAL_MACHINE.
+const char kManagerKey[] = "Software\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Manager";
+const char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEL Nimbrel Manager";
+const char kMarksKey[] = "Software\\ORVEL-test\\Registered";
+// Below drive_c: where a Japanese Windows XP keeps the all-users Start menu.
+// File names on the Linux side, and arguments to Wine programs, are UTF-8.
+const char kStartMenu[] = u8"Documents and Settings/All Users/スタート メニュー/プログラム";
+const char kInstallDir[] = "ORVEL/Manager";
+const char kDaoDir[] = "Program Files/Common Files/Microsoft Shared/Dao";
+
+// Where each file of the disks lands, below drive_c.
+const std::vector<std::pair<std::string, std::string>> kPlaced = {
+    {"wakedesk.exe", kInstallDir},          {"MGRREMOV.EXE", kInstallDir},
+    {"mgrremov.inf", kInstallDir},          {"wakedesk.hlp", kInstallDir},
+    {"QXCOM1.DLL", "windows/system32"},     {"QXCOM2.DLL", "windows/system32"},
+    {"QXCMN32.DLL", "windows/system32"},    {"QXDAO.DLL", kDaoDir},
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class SetupUnderWine : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    fs::create_directories(kSource + "/build/screenshots");
+    const std::string base = kSource + "/build/wine/setup";
+    xvfb_ = std::make_unique<e2e::Xvfb>(base + ".xvfb.log");
+    ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
+    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, base, xvfb_->display);
+    ASSERT_TRUE(prefix_->Start());
+    ASSERT_TRUE(e2e::PrepareDesktop(*prefix_));
+    disks_ = prefix_->dir() + ".disks";
+    const e2e::RunResult made =
+        e2e::Run({kSource + "/scripts/make-setup-disks", disks_, e2e::WineArch(kSource)}, 60000);
+    ASSERT_EQ(made.exit_code, 0) << made.out;
+    fs::create_directories(C() / "fixture");
+    fs::copy_file(Bin() + "/CONSETUP.exe", C() / "fixture/CONSETUP.exe",
+                  fs::copy_options::overwrite_existing);
+  }
+  static void TearDownTestSuite() {
+    prefix_.reset();
+    xvfb_.reset();
+  }
+
+  static fs::path C() { return fs::path(prefix_->dir()) / "drive_c"; }
+  static e2e::RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
+
+  // Puts disk n in drive A: (0: an empty drive).
+  static void InsertDisk(int n) {
+    const fs::path a = fs::path(prefix_->dir()) / "dosdevices/a:";
+    fs::remove(a);
+    const fs::path disk = n ? fs::path(disks_) / ("disk" + std::to_string(n)) : fs::path(disks_);
+    fs::create_directory_symlink(disk, a);
+  }
+
+  // A PC without the manager: the folders of a Japanese XP, an empty install
+  // folder, no settings, no work folder, no registrations.
+  static void FreshPc() {
+    for (const auto& [name, dir] : kPlaced) fs::remove(C() / dir / name);
+    fs::remove_all(C() / kInstallDir);
+    fs::remove_all(C() / "Tmp");
+    fs::remove_all(C() / kStartMenu / "ORVEL Nimbrel");
+    for (const char* dir : {kInstallDir, kDaoDir, kStartMenu}) fs::create_directories(C() / dir);
+    for (const char* key : {kManagerKey, kUninstallKey, kMarksKey}) {
+      Wine({"reg", "delete", std::string("HKLM\\") + key, "/f"});
+    }
+    Wine({"reg", "delete", "HKLM\\Software\\VANTREX", "/f"});
+    InsertDisk(1);
+  }
+
+  // A key's values as "NAME TYPE BYTES DATA" lines (see uidriver.cpp); ""
+  // when there is no key.
+  static std::string Values(const std::string& key) {
+    const e2e::RunResult r = Driver(*prefix_, {"values", key});
+    if (r.exit_code != 0) return "";
+    // In name order: Wine lists values sorted, Windows as they were made.
+    std::set<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+      for (char& c : line) c = c == '\t' ? ' ' : c;
+      lines.insert(line + "\n");
+    }
+    std::string values;
+    for (const std::string& line : lines) values += line;
+    return values;
+  }
+
+  static std::vector<Texts> Ui(const Texts& args, const std::string& shot = "") {
+    const e2e::RunResult r = Driver(*prefix_, args);
+    EXPECT_EQ(r.exit_code, 0) << args[0] << " " << (args.size() > 1 ? args[1] : "") << r.out;
+    if (!shot.empty()) e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/consetup-" + shot + ".png");
+    return Rows(r.out);
+  }
+
+  // The message box now shown, checked, then answered with button id.
+  static void Answer(const std::string& text, const char* icon, const std::string& shot,
+                     const char* id = "1", const std::string& buttons = "1:OK ") {
+    const std::vector<Texts> box = Ui({"msgbox"});
+    e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/consetup-" + shot + ".png");
+    e2e::ExpectMessageBox(box, kTitle, kCaption, text, true, buttons);
+    EXPECT_EQ(e2e::IconColour(xvfb_->display, box), icon) << shot;
+    Ui({"msgbox", "click", id});
+  }
+
+  // The prompt for disk n, answered by putting the disk in and pressing OK;
+  // only then, since the installer reads the disk before it asks for the next.
+  static void ChangeDisk(int n, const std::string& shot) {
+    const std::vector<Texts> box = Ui({"msgbox"});
+    e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/consetup-" + shot + ".png");
+    e2e::ExpectMessageBox(box, kTitle, kCaption, DiskPrompt(n), true, kPromptButtons);
+    EXPECT_EQ(e2e::IconColour(xvfb_->display, box), "yellow") << shot;
+    InsertDisk(n);
+    Ui({"msgbox", "click", "1"});
+  }
+
+  // CONSETUP started, its dialog checked, ｲﾝｽﾄｰﾙ pressed.
+  static e2e::Background Start(const std::string& version = "") {
+    std::string reg = "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\CONSETUP.exe]\r\n\r\n";
+    if (!version.empty()) {
+      reg += "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\CONSETUP.exe]\r\n\"Version\"=\"" +
+             version + "\"\r\n\r\n";
+    }
+    EXPECT_TRUE(prefix_->ImportRegistry(reg));
+    e2e::Background setup = prefix_->WineInBackground({"C:\\fixture\\CONSETUP.exe"},
+                                                      prefix_->dir() + ".consetup.log");
+    ExpectTheDialog(Ui({"dialog"}, "dialog"));
+    Ui({"dialog", "click", "1"});
+    return setup;
+  }
+
+  // Chooses the install folder, then answers the prompts for disks 2 to 4
+  // by putting each disk in.
+  static void ChooseFolderAndDisks() {
+    Ui({"browse"}, "browser");
+    Ui({"browse", "C:\\ORVEL\\Manager"});
+    for (int n = 2; n <= 4; ++n) ChangeDisk(n, "disk" + std::to_string(n));
+  }
+
+  static int ExitCode(e2e::Background& setup) {
+    int code = -1;
+    EXPECT_TRUE(setup.Wait(60000, &code)) << "the installer did not end";
+    return code;
+  }
+
+  static inline std::unique_ptr<e2e::Xvfb> xvfb_;
+  static inline std::unique_ptr<e2e::WinePrefix> prefix_;
+  static inline std::string disks_;
+};
+
+TEST_F(SetupUnderWine, InstallsFromFourDisksAndAgainOverIt) {
+  FreshPc();
+  {
+    e2e::Background setup = Start();
+    ChooseFolderAndDisks();
+    Answer(kInstalled, "blue", "installed");
+    EXPECT_EQ(ExitCode(setup), 0);
+  }
+  for (const auto& [name, dir] : kPlaced) {
+    EXPECT_EQ(ReadFile(C() / dir / name), ReadFile(fs::path(disks_) / "files" / name)) << name;
+  }
+  EXPECT_EQ(Values(kManagerKey),
+            "DLLVersion REG_DWORD 4 12\nLogFilePath REG_SZ 17 C:\\ORVEL\\Manager\n"
+            "NowPassword REG_SZ 0 \nPathname REG_SZ 17 C:\\ORVEL\\Manager\n"
+            "SelectedName REG_SZ 0 \nVersion REG_SZ 5 1.00\n");
+  EXPECT_EQ(Values(kUninstallKey),
+            "DisplayName REG_SZ 21 ORVEL Nimbrel ﾏﾈｰｼﾞｬ\n"
+            "UninstallString REG_SZ 30 C:\\ORVEL\\Manager\\MGRREMOV.EXE\n");
+  EXPECT_EQ(Values(kMarksKey),
+            "QXCOM1.DLL REG_SZ 31 C:\\windows\\system32\\QXCOM1.DLL\n"
+            "QXCOM2.DLL REG_SZ 31 C:\\windows\\system32\\QXCOM2.DLL\n"
+            "QXDAO.DLL REG_SZ 61 C:\\Program Files\\Common Files\\Microsoft Shared\\Dao\\QXDAO.DLL\n");
+  const std::string link = u8"C:\\Documents and Settings\\All Users\\スタート メニュー\\"
+                           u8"プログラム\\ORVEL Nimbrel\\ﾏﾈｰｼﾞｬ.lnk";
+  EXPECT_EQ(Driver(*prefix_, {"link", link}).out, "C:\\ORVEL\\Manager\\wakedesk.exe\n");
+  EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));
+  EXPECT_TRUE(fs::exists(C() / "Tmp"));
+
+  // Again on Windows 2000, with a DLL version of "3a": the files there stay
+  // as they are, the settings are written anew, no new shortcut, no message
+  // about it.
+  std::ofstream(C() / kInstallDir / "wakedesk.exe", std::ios::binary) << "changed by the user";
+  fs::remove(C() / kStartMenu / "ORVEL Nimbrel" / u8"ﾏﾈｰｼﾞｬ.lnk");
+  const fs::path version = fs::path(disks_) / "disk1/Version.txt";
+  const std::string original = ReadFile(version);
+  std::ofstream(version, std::ios::binary) << "[Version]\r\nQXWOLVersion=1.01\r\nDLLVersion=3a\r\n";
+  InsertDisk(1);
+  {
+    e2e::Background setup = Start("win2k");
+    ChooseFolderAndDisks();
+    Answer(kInstalled, "blue", "installed-again");
+    EXPECT_EQ(ExitCode(setup), 0);
+  }
+  std::ofstream(version, std::ios::binary) << original;
+  EXPECT_EQ(ReadFile(C() / kInstallDir / "wakedesk.exe"), "changed by the user");
+  EXPECT_FALSE(fs::exists(C() / kStartMenu / "ORVEL Nimbrel" / u8"ﾏﾈｰｼﾞｬ.lnk"));
+  EXPECT_NE(Values(kManagerKey).find("Version REG_SZ 5 1.01\n"), std::string::npos);
+  EXPECT_NE(Values(kManagerKey).find("DLLVersion REG_DWORD 4 3\n"), std::string::npos);
+}
+
+TEST_F(SetupUnderWine, RollsBackWhatFailsAndRefusesOldWindows) {
+  // Cancel at each disk prompt: nothing installed, the work folder gone.
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE("cancel at disk " + std::to_string(n));
+    FreshPc();
+    if (n == 1) InsertDisk(0);
+    e2e::Background setup = Start();
+    Ui({"browse", "C:\\ORVEL\\Manager"});
+    for (int m = 2; m < n; ++m) ChangeDisk(m, "disk");
+    Answer(DiskPrompt(n), "yellow", "cancel", "2", kPromptButtons);
+    EXPECT_EQ(ExitCode(setup), 1);
+    EXPECT_TRUE(fs::is_empty(C() / kInstallDir));
+    EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));
+    EXPECT_EQ(Values(kManagerKey), "");
+  }
+  // A work folder left over from an interrupted run.
+  {
+    FreshPc();
+    fs::create_directories(C() / "Tmp/TAV_TMP");
+    e2e::Background setup = Start();
+    Ui({"browse", "C:\\ORVEL\\Manager"});
+    Answer(kWorkFolderFailed, "red", "work-folder");
+    EXPECT_EQ(ExitCode(setup), 1);
+    EXPECT_TRUE(fs::is_empty(C() / kInstallDir));
+  }
+  // Settings that cannot be written: the installed files go again.
+  {
+    FreshPc();
+    ASSERT_EQ(Driver(*prefix_, {"volatile-key", "Software\\VANTREX\\ORVEL_MANAGER\\Nimbrel"}).exit_code, 0);
+    e2e::Background setup = Start();
+    ChooseFolderAndDisks();
+    Answer(kRegistryFailed, "red", "registry");
+    EXPECT_EQ(ExitCode(setup), 1);
+    EXPECT_TRUE(fs::is_empty(C() / kInstallDir));
+    EXPECT_EQ(Values(kUninstallKey), "");
+    EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));
+  }
+  // The folder browser cancelled brings the dialog back; ｷｬﾝｾﾙ then ends.
+  {
+    FreshPc();
+    e2e::Background setup = Start();
+    Ui({"browse", "cancel"});
+    ExpectTheDialog(Ui({"dialog", "click", "2"}));
+    EXPECT_EQ(ExitCode(setup), 0);
+  }
+  // Windows 98 and NT 4.0 are refused after ｲﾝｽﾄｰﾙ, with exit code 2.
+  for (const char* version : {"win98", "nt40"}) {
+    SCOPED_TRACE(version);
+    e2e::Background setup = Start(version);
+    Answer(kNotXp, "red", std::string("refused-") + version);
+    EXPECT_EQ(ExitCode(setup), 2);
+  }
+  EXPECT_EQ(Driver(*prefix_, {"version", Bin() + "/CONSETUP.exe"}).out,
+            "1.0.0.0 1.0.0.0 041103a4\n"
+            "FileDescription=ORVEL Nimbrel Windows XP 対応 ﾏﾈｰｼﾞｬ ｲﾝｽﾄｰﾗ\nFileVersion=1.00\n"
+            "OriginalFilename=CONSETUP.EXE\nProductVersion=1.00\n"
+            "ProductName=ORVEL Nimbrel Windows XP 対応 ﾏﾈｰｼﾞｬ ｲﾝｽﾄｰﾗ\nInternalName=CONSETUP\n"
+            "Comments=ORVEL Nimbrel Windows XP 対応 ﾏﾈｰｼﾞｬ ｲﾝｽﾄｰﾗ\n");
+}
+
+}  // namespace
