@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "dialog/app.h"
+#include "dialog/windows_version.h"
 #include "drvfixup/driver_fixup.h"
 #include "drvfixup/resource.h"
 

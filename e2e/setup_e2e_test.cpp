@@ -71,36 +71,16 @@ const std::vector<std::pair<std::string, std::string>> kPlaced = {
     {"QXCMN32.DLL", "windows/system32"},    {"QXDAO.DLL", kDaoDir},
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class SetupUnderWine : public ::testing::Test {
+class SetupUnderWine : public e2e::DesktopSuite {
  protected:
   static void SetUpTestSuite() {
-    fs::create_directories(kSource + "/build/screenshots");
-    const std::string base = kSource + "/build/wine/setup";
-    xvfb_ = std::make_unique<e2e::Xvfb>(base + ".xvfb.log");
-    ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
-    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, base, xvfb_->display);
-    ASSERT_TRUE(prefix_->Start());
-    ASSERT_TRUE(e2e::PrepareDesktop(*prefix_));
+    ASSERT_NO_FATAL_FAILURE(StartDesktop("setup"));
     disks_ = prefix_->dir() + ".disks";
     const e2e::RunResult made =
         e2e::Run({kSource + "/scripts/make-setup-disks", disks_, e2e::WineArch(kSource)}, 60000);
     ASSERT_EQ(made.exit_code, 0) << made.out;
-    fs::create_directories(C() / "fixture");
-    fs::copy_file(Bin() + "/CONSETUP.exe", C() / "fixture/CONSETUP.exe",
-                  fs::copy_options::overwrite_existing);
+    CopyToFixtures("CONSETUP.exe");
   }
-  static void TearDownTestSuite() {
-    prefix_.reset();
-    xvfb_.reset();
-  }
-
-  static fs::path C() { return fs::path(prefix_->dir()) / "drive_c"; }
-  static e2e::RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
 
   // Puts disk n in drive A: (0: an empty drive).
   static void InsertDisk(int n) {
@@ -199,8 +179,6 @@ class SetupUnderWine : public ::testing::Test {
     return code;
   }
 
-  static inline std::unique_ptr<e2e::Xvfb> xvfb_;
-  static inline std::unique_ptr<e2e::WinePrefix> prefix_;
   static inline std::string disks_;
 };
 
@@ -213,7 +191,8 @@ TEST_F(SetupUnderWine, InstallsFromFourDisksAndAgainOverIt) {
     EXPECT_EQ(ExitCode(setup), 0);
   }
   for (const auto& [name, dir] : kPlaced) {
-    EXPECT_EQ(ReadFile(C() / dir / name), ReadFile(fs::path(disks_) / "files" / name)) << name;
+    EXPECT_EQ(logtest::ReadAll(C() / dir / name), logtest::ReadAll(fs::path(disks_) / "files" / name))
+        << name;
   }
   EXPECT_EQ(Values(kManagerKey),
             "DLLVersion REG_DWORD 4 12\nLogFilePath REG_SZ 17 C:\\ORVEL\\Manager\n"
@@ -238,7 +217,7 @@ TEST_F(SetupUnderWine, InstallsFromFourDisksAndAgainOverIt) {
   std::ofstream(C() / kInstallDir / "wakedesk.exe", std::ios::binary) << "changed by the user";
   fs::remove(C() / kStartMenu / "ORVEL Nimbrel" / u8"ﾏﾈｰｼﾞｬ.lnk");
   const fs::path version = fs::path(disks_) / "disk1/Version.txt";
-  const std::string original = ReadFile(version);
+  const std::string original = logtest::ReadAll(version);
   std::ofstream(version, std::ios::binary) << "[Version]\r\nQXWOLVersion=1.01\r\nDLLVersion=3a\r\n";
   InsertDisk(1);
   {
@@ -248,7 +227,7 @@ TEST_F(SetupUnderWine, InstallsFromFourDisksAndAgainOverIt) {
     EXPECT_EQ(ExitCode(setup), 0);
   }
   std::ofstream(version, std::ios::binary) << original;
-  EXPECT_EQ(ReadFile(C() / kInstallDir / "wakedesk.exe"), "changed by the user");
+  EXPECT_EQ(logtest::ReadAll(C() / kInstallDir / "wakedesk.exe"), "changed by the user");
   EXPECT_FALSE(fs::exists(C() / kStartMenu / "ORVEL Nimbrel" / u8"ﾏﾈｰｼﾞｬ.lnk"));
   EXPECT_NE(Values(kManagerKey).find("Version REG_SZ 5 1.01\n"), std::string::npos);
   EXPECT_NE(Values(kManagerKey).find("DLLVersion REG_DWORD 4 3\n"), std::string::npos);

@@ -148,4 +148,26 @@ std::string IconColour(const std::string& display, const std::vector<Texts>& row
   return colour;
 }
 
+void DesktopSuite::StartDesktop(const std::string& name) {
+  const std::string source = ORVEL_SOURCE_DIR;
+  std::filesystem::create_directories(source + "/build/screenshots");
+  const std::string base = source + "/build/wine/" + name;
+  xvfb_ = std::make_unique<Xvfb>(base + ".xvfb.log");
+  ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
+  prefix_ = std::make_unique<WinePrefix>(source, base, xvfb_->display);
+  ASSERT_TRUE(prefix_->Start());
+  ASSERT_TRUE(PrepareDesktop(*prefix_));
+}
+
+void DesktopSuite::TearDownTestSuite() {
+  prefix_.reset();
+  xvfb_.reset();
+}
+
+void DesktopSuite::CopyToFixtures(const std::string& program) {
+  std::filesystem::create_directories(C() / "fixture");
+  std::filesystem::copy_file(WinBinDir(ORVEL_SOURCE_DIR) + "/" + program, C() / "fixture" / program,
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
 }  // namespace e2e

@@ -3,6 +3,10 @@
 // shares (the message boxes, where a template's dialog units put controls).
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,5 +55,22 @@ void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption
 // information icon), or "" when there is no icon or none of them. Another process cannot read a window's icon under
 // Wine, so the screen is read instead.
 std::string IconColour(const std::string& display, const std::vector<Texts>& rows);
+
+// The base of a suite of dialog scenarios: one private X display and one
+// Wine prefix with a virtual desktop (build/wine/NAME) for all its tests.
+class DesktopSuite : public ::testing::Test {
+ protected:
+  // Call through ASSERT_NO_FATAL_FAILURE from SetUpTestSuite.
+  static void StartDesktop(const std::string& name);
+  static void TearDownTestSuite();
+
+  // A program of the Windows build copied to C:\fixture.
+  static void CopyToFixtures(const std::string& program);
+  static std::filesystem::path C() { return std::filesystem::path(prefix_->dir()) / "drive_c"; }
+  static RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
+
+  static inline std::unique_ptr<Xvfb> xvfb_;
+  static inline std::unique_ptr<WinePrefix> prefix_;
+};
 
 }  // namespace e2e

@@ -251,27 +251,12 @@ const std::vector<Case> kCases = {
      false, kUnchanged},
 };
 
-class UninstallUnderWine : public ::testing::Test {
+class UninstallUnderWine : public e2e::DesktopSuite {
  protected:
   static void SetUpTestSuite() {
-    fs::create_directories(kSource + "/build/screenshots");
-    const std::string base = kSource + "/build/wine/uninstall";
-    xvfb_ = std::make_unique<e2e::Xvfb>(base + ".xvfb.log");
-    ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
-    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, base, xvfb_->display);
-    ASSERT_TRUE(prefix_->Start());
-    ASSERT_TRUE(e2e::PrepareDesktop(*prefix_));
-    fs::create_directories(C() / "fixture");
-    fs::copy_file(Bin() + "/uninstall_fixture.exe", C() / "fixture/uninstall_fixture.exe",
-                  fs::copy_options::overwrite_existing);
+    ASSERT_NO_FATAL_FAILURE(StartDesktop("uninstall"));
+    CopyToFixtures("uninstall_fixture.exe");
   }
-  static void TearDownTestSuite() {
-    prefix_.reset();
-    xvfb_.reset();
-  }
-
-  static fs::path C() { return fs::path(prefix_->dir()) / "drive_c"; }
-  static e2e::RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
 
   static bool ServiceExists(const char* name) { return Wine({"sc", "query", name}).exit_code == 0; }
 
@@ -348,8 +333,6 @@ class UninstallUnderWine : public ::testing::Test {
     return s;
   }
 
-  static inline std::unique_ptr<e2e::Xvfb> xvfb_;
-  static inline std::unique_ptr<e2e::WinePrefix> prefix_;
 };
 
 // The Windows version Wine shows the program ("": the prefix's own).
@@ -357,11 +340,6 @@ std::string AppDefaults(const std::string& version) {
   if (version.empty()) return "";
   return "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\AGTREMOV.EXE]\r\n\"Version\"=\"" +
          version + "\"\r\n\r\n";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string Joined(const State& s) {
@@ -391,7 +369,7 @@ TEST_F(UninstallUnderWine, RemovesTheAgentAsFarAsItCan) {
       const std::string log = prefix_->dir() + ".hold.log";
       holder.emplace(prefix_->WineInBackground(
           {"C:\\fixture\\uninstall_fixture.exe", "hold", "C:\\ORVEL\\Agent\\PWRAGENT.EXE"}, log));
-      ASSERT_TRUE(e2e::WaitFor([&] { return ReadFile(log).find("held") != std::string::npos; },
+      ASSERT_TRUE(e2e::WaitFor([&] { return logtest::ReadAll(log).find("held") != std::string::npos; },
                                20000))
           << "the file is not held";
     }

@@ -16,7 +16,6 @@ constexpr char MSG_INSERT_DISK[] = "ﾏﾈｰｼﾞｬ ｾｯﾄｱｯﾌﾟ ﾃ
 constexpr char MSG_NO_MEMORY[] = "ﾒﾓﾘの割り当てに失敗しました。";
 constexpr char MSG_READ_FAILED[] = "ﾌｧｲﾙの読み込みに失敗しました。";
 constexpr char MSG_WORK_FOLDER_FAILED[] = "作業用ﾃﾞｨﾚｸﾄﾘの作成に失敗しました。";
-constexpr char MSG_INTERNAL_ERROR[] = "内部ｴﾗｰが発生しました。";
 constexpr UINT DISK_PROMPT_TYPE = MB_OKCANCEL | MB_ICONEXCLAMATION;
 constexpr UINT ERROR_TYPE = MB_OK | MB_ICONHAND;
 
@@ -28,13 +27,6 @@ struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
-struct ObjectHandleKind {
-  using Handle = HANDLE;
-  static Handle Empty() { return nullptr; }
-  static void Close(Handle h) { CloseHandle(h); }
-};
-using ObjectHandle = UniqueHandle<ObjectHandleKind>;  // process and thread handles
 
 // No dialog answers as Cancel would, so that no prompt loops forever.
 int Show(SetupState& s, const char* text, UINT type) {

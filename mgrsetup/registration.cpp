@@ -17,12 +17,6 @@ constexpr char REGISTRY_FAILED[] = "ﾚｼﾞｽﾄﾘの作成に失敗しま�
 constexpr char SHORTCUT_FAILED[] = "ｼｮｰﾄｶｯﾄｱｲｺﾝの作成に失敗しました。";
 constexpr UINT MESSAGE_TYPE = MB_OK | MB_ICONHAND;
 
-struct ModuleKind {
-  using Handle = HMODULE;
-  static Handle Empty() { return nullptr; }
-  static void Close(Handle h) { FreeLibrary(h); }
-};
-using LoadedModule = UniqueHandle<ModuleKind>;
 
 // A COM interface pointer that releases itself.
 template <class T>

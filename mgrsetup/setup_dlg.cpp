@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dialog/app.h"
+#include "dialog/windows_version.h"
 #include "mgrsetup/disk_files.h"
 #include "mgrsetup/registration.h"
 #include "mgrsetup/resource.h"
@@ -15,7 +16,6 @@ namespace {
 constexpr char MSG_VERSION_QUERY_FAILED[] = "バージョン情報の取得に失敗しました。";
 constexpr char MSG_NOT_WINDOWS_XP[] = "このプログラムは、WindowsXP上でなければ動作できません。";
 constexpr char MSG_FOLDER_NOT_CHOSEN[] = "ﾄﾞﾗｲﾌﾞまたはﾌｫﾙﾀﾞの選択に失敗しました。";
-constexpr char MSG_INTERNAL_ERROR[] = "内部ｴﾗｰが発生しました。";
 constexpr char MSG_INSTALLED[] =
     "ｲﾝｽﾄｰﾙが正常に終了しました。\n servicesﾌｧｲﾙにﾎﾟｰﾄ番号が設定されていることを\n確認してください。";
 constexpr char TITLE_CHOOSE_FOLDER[] = "ｲﾝｽﾄｰﾙするﾌｫﾙﾀﾞを選択してください。";
@@ -63,18 +63,15 @@ BOOL CManagerSetupDlg::OnInitDialog() {
 void CManagerSetupDlg::Fail(int exitCode) { std::exit(exitCode); }
 
 void CManagerSetupDlg::OnOK() {
-  OSVERSIONINFOA info;
-  ZeroMemory(&info, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  static_assert(sizeof info == 148, "the ANSI version record");
-  if (!GetVersionExA(&info)) {
-    MessageBox(MSG_VERSION_QUERY_FAILED, MB_ICONHAND);
-    Fail(EXIT_FAILED);
-  }
-  // From Windows 2000 on; the minor version is not looked at.
-  if (info.dwPlatformId != VER_PLATFORM_WIN32_NT || info.dwMajorVersion < 5) {
-    MessageBox(MSG_NOT_WINDOWS_XP, MB_ICONHAND);
-    Fail(EXIT_UNSUPPORTED_WINDOWS);
+  switch (CheckWindowsVersion()) {
+    case WindowsCheck::kQueryFailed:
+      MessageBox(MSG_VERSION_QUERY_FAILED, MB_ICONHAND);
+      Fail(EXIT_FAILED);
+    case WindowsCheck::kUnsupported:
+      MessageBox(MSG_NOT_WINDOWS_XP, MB_ICONHAND);
+      Fail(EXIT_UNSUPPORTED_WINDOWS);
+    case WindowsCheck::kSupported:
+      break;
   }
   ShowWindow(m_hWnd, SW_HIDE);
   for (DiskFileEntry*& head : m_state.diskLists) head = nullptr;

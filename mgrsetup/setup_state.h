@@ -23,6 +23,9 @@ struct DiskFileEntry {
 
 constexpr int SETUP_DISK_COUNT = 4;
 
+// The message of a step that fails without a text of its own.
+constexpr char MSG_INTERNAL_ERROR[] = "内部ｴﾗｰが発生しました。";
+
 // The message boxes of the steps, owned by the installer dialog and
 // captioned with its title. Tests answer them from a script.
 class SetupUi {

@@ -45,6 +45,16 @@ struct ServiceHandleKind {
   static Handle Empty() { return nullptr; }
   static void Close(Handle h) { CloseServiceHandle(h); }
 };
+struct ObjectHandleKind {
+  using Handle = HANDLE;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle h) { CloseHandle(h); }
+};
+struct ModuleHandleKind {
+  using Handle = HMODULE;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle h) { FreeLibrary(h); }
+};
 struct HeapHandleKind {
   using Handle = HANDLE;
   static Handle Empty() { return nullptr; }
@@ -54,3 +64,5 @@ struct HeapHandleKind {
 using FileHandle = UniqueHandle<FileHandleKind>;        // CreateFileA
 using ServiceHandle = UniqueHandle<ServiceHandleKind>;  // OpenSCManagerA, OpenServiceA
 using PrivateHeap = UniqueHandle<HeapHandleKind>;       // HeapCreate
+using ObjectHandle = UniqueHandle<ObjectHandleKind>;    // processes, threads
+using LoadedModule = UniqueHandle<ModuleHandleKind>;    // LoadLibraryA
