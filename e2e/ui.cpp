@@ -82,26 +82,6 @@ void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, in
   EXPECT_EQ(got, want);
 }
 
-void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
-                      const std::string& owner, const std::string& text, bool icon,
-                      const std::string& buttons_wanted) {
-  ASSERT_FALSE(rows.empty()) << "no message box";
-  EXPECT_EQ(rows[0][6], caption);
-  EXPECT_EQ(rows[0][5], owner) << "not owned by the dialog";
-  std::string message, buttons;
-  int icons = 0;
-  for (const Texts& c : rows) {
-    if (c[0] != "control") continue;
-    if (c[2] == "65535") message = c[9];
-    if (c[1] == "Button" && (std::stoul(c[3], nullptr, 16) & 0x10000000))
-      buttons += c[2] + ":" + c[9] + " ";
-    icons += c[8] == "1";
-  }
-  EXPECT_EQ(message, text);
-  EXPECT_EQ(buttons, buttons_wanted);  // visible ones
-  EXPECT_EQ(icons, icon ? 1 : 0);
-}
-
 namespace {
 
 std::string IconColourNow(const std::string& display, const std::vector<Texts>& rows) {
@@ -138,14 +118,45 @@ std::string IconColourNow(const std::string& display, const std::vector<Texts>& 
   return "";
 }
 
-}  // namespace
-
+// The colour of most of the shown icon's pixels on the screen, or "". Under
+// Wine another process cannot read a window's icon, so the screen is read.
 std::string IconColour(const std::string& display, const std::vector<Texts>& rows) {
   if (rows.empty() || rows[0].size() < 9) return "";
   // A box that has just appeared may not be painted yet: look again a while.
   std::string colour;
   WaitFor([&] { return !(colour = IconColourNow(display, rows)).empty(); }, 3000, 100);
   return colour;
+}
+
+// The message box listed in rows: caption, owner, text, visible buttons, and
+// an icon or none.
+void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
+                      const std::string& owner, const std::string& text, bool icon,
+                      const std::string& buttons_wanted) {
+  ASSERT_FALSE(rows.empty()) << "no message box";
+  EXPECT_EQ(rows[0][6], caption);
+  EXPECT_EQ(rows[0][5], owner) << "not owned by the dialog";
+  std::string message, buttons;
+  int icons = 0;
+  for (const Texts& c : rows) {
+    if (c[0] != "control") continue;
+    if (c[2] == "65535") message = c[9];
+    if (c[1] == "Button" && (std::stoul(c[3], nullptr, 16) & 0x10000000))
+      buttons += c[2] + ":" + c[9] + " ";
+    icons += c[8] == "1";
+  }
+  EXPECT_EQ(message, text);
+  EXPECT_EQ(buttons, buttons_wanted);  // visible ones
+  EXPECT_EQ(icons, icon ? 1 : 0);
+}
+
+}  // namespace
+
+std::string AppDefaults(const std::string& program, const std::string& version) {
+  const std::string key = "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\" + program;
+  std::string reg = "[-" + key + "]\r\n\r\n";
+  if (!version.empty()) reg += "[" + key + "]\r\n\"Version\"=\"" + version + "\"\r\n\r\n";
+  return reg;
 }
 
 void DesktopSuite::StartDesktop(const std::string& name) {
@@ -157,6 +168,9 @@ void DesktopSuite::StartDesktop(const std::string& name) {
   prefix_ = std::make_unique<WinePrefix>(source, base, xvfb_->display);
   ASSERT_TRUE(prefix_->Start());
   ASSERT_TRUE(PrepareDesktop(*prefix_));
+  // A new prefix's desktop is up before the settings are in: start it anew.
+  prefix_->Stop();
+  ASSERT_TRUE(prefix_->Start());
 }
 
 void DesktopSuite::TearDownTestSuite() {
@@ -168,6 +182,45 @@ void DesktopSuite::CopyToFixtures(const std::string& program) {
   std::filesystem::create_directories(C() / "fixture");
   std::filesystem::copy_file(WinBinDir(ORVEL_SOURCE_DIR) + "/" + program, C() / "fixture" / program,
                              std::filesystem::copy_options::overwrite_existing);
+}
+
+void DesktopSuite::Shot(const std::string& name) {
+  Screenshot(xvfb_->display, ORVEL_SOURCE_DIR "/build/screenshots/" + name + ".png");
+}
+
+void DesktopSuite::AnswerBox(const std::string& caption, const std::string& owner,
+                             const std::string& text, const std::string& icon,
+                             const std::string& shot, const char* click,
+                             const std::string& buttons) {
+  const std::vector<Texts> box = Rows(Driver(*prefix_, {"msgbox"}).out);
+  Shot(shot);
+  ExpectMessageBox(box, caption, owner, text, !icon.empty(), buttons);
+  if (!icon.empty()) {
+    EXPECT_EQ(IconColour(xvfb_->display, box), icon) << shot;
+  }
+  EXPECT_EQ(Driver(*prefix_, {"msgbox", "click", click}).exit_code, 0) << shot;
+}
+
+std::vector<std::string> DesktopSuite::RegLines(const std::string& key, const std::string& name) {
+  const RunResult r = name.empty() ? Wine({"reg", "query", "HKLM\\" + key, "/s"})
+                                   : Wine({"reg", "query", "HKLM\\" + key, "/v", name});
+  std::vector<std::string> lines;
+  if (r.exit_code != 0) return lines;
+  if (name.empty()) lines.push_back(key);  // Wine names it only when it holds values
+  std::istringstream in(r.out);
+  std::string at = key;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("HKEY_LOCAL_MACHINE\\", 0) == 0) {
+      at = line.substr(19);
+      if (name.empty() && at != key) lines.push_back(at);
+    } else if (line.rfind("    ", 0) == 0) {
+      std::string v = line.substr(4);
+      for (size_t p; (p = v.find("    ")) != std::string::npos;) v.replace(p, 4, " ");
+      lines.push_back(at + " " + v);
+    }
+  }
+  return lines;
 }
 
 }  // namespace e2e

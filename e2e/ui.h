@@ -12,6 +12,10 @@
 
 #include "e2e/harness.h"
 
+// The scenarios state the programs' texts as literals: the sources become
+// code page 932, which these bytes check, so that a wrong conversion cannot pass.
+static_assert(sizeof("ｴ削") == 4 && "ｴ削"[0] == '\xB4' && "ｴ削"[1] == '\x8D' && "ｴ削"[2] == '\xED');
+
 namespace e2e {
 
 using Texts = std::vector<std::string>;
@@ -44,17 +48,9 @@ struct TemplateControl {
 void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, int units_w,
                   int units_h, const std::vector<TemplateControl>& controls);
 
-// The message box shown: captioned and owned as given, with the text, the
-// visible buttons as "ID:TEXT " each (only OK unless given), and an icon or none.
-void ExpectMessageBox(const std::vector<Texts>& rows, const std::string& caption,
-                      const std::string& owner, const std::string& text, bool icon,
-                      const std::string& buttons = "1:OK ");
-
-// The colour that most of the shown icon's pixels have on the screen:
-// "red" (the stop icon), "yellow" (the exclamation icon), "blue" (the
-// information icon), or "" when there is no icon or none of them. Another process cannot read a window's icon under
-// Wine, so the screen is read instead.
-std::string IconColour(const std::string& display, const std::vector<Texts>& rows);
+// The REGEDIT4 text that has Wine show PROGRAM (such as "DRVFIXUP.exe") the
+// Windows VERSION (win98, nt40, win2k, ...); with "" the prefix's own.
+std::string AppDefaults(const std::string& program, const std::string& version);
 
 // The base of a suite of dialog scenarios: one private X display and one
 // Wine prefix with a virtual desktop (build/wine/NAME) for all its tests.
@@ -66,6 +62,19 @@ class DesktopSuite : public ::testing::Test {
 
   // A program of the Windows build copied to C:\fixture.
   static void CopyToFixtures(const std::string& program);
+  // The screen as build/screenshots/NAME.png.
+  static void Shot(const std::string& name);
+  // The message box now shown, checked and answered: its caption, owner and
+  // text, its visible buttons as "ID:TEXT " each, the colour of its icon
+  // read off the screen ("red" stop, "yellow" exclamation, "blue"
+  // information); then button `click` pressed. Screenshot NAME.
+  static void AnswerBox(const std::string& caption, const std::string& owner,
+                        const std::string& text, const std::string& icon, const std::string& shot,
+                        const char* click = "1", const std::string& buttons = "1:OK ");
+  // HKEY_LOCAL_MACHINE\KEY through `reg query /s`, or its one value NAME
+  // through `reg query /v`: lines "KEY" and "KEY NAME TYPE DATA", KEY without
+  // its root; none when there is no such key or value.
+  static std::vector<std::string> RegLines(const std::string& key, const std::string& name = "");
   static std::filesystem::path C() { return std::filesystem::path(prefix_->dir()) / "drive_c"; }
   static RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
 

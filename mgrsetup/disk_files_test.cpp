@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <deque>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "platform/win32/win_test_support.h"
 
 namespace {
 
@@ -17,17 +17,11 @@ std::string Prompt(int n) {
   return "ﾏﾈｰｼﾞｬ ｾｯﾄｱｯﾌﾟ ﾃﾞｨｽｸ" + std::to_string(n) + "を入れてください。";
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using wintest::Exists;
+using wintest::ReadBytes;
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  EXPECT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path;
-}
-
-bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  EXPECT_TRUE(wintest::WriteBytes(path, bytes)) << path;
 }
 
 // What COMPRESS.EXE writes, with every byte a literal: header, the last
@@ -37,19 +31,6 @@ std::string Szdd(const std::string& data, char last) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>(data.size() >> (8 * i));
   for (size_t i = 0; i < data.size(); i += 8) out += '\xff' + data.substr(i, 8);
   return out;
-}
-
-void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
-  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
-    const std::string path = dir + "\\" + found.cFileName;
-    if (found.cFileName[0] == '.') continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
-    DeleteFileA(path.c_str());
-  }
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
-  RemoveDirectoryA(dir.c_str());
 }
 
 // A message expected, its answer, and the disk that answer "inserts" (0: none).
@@ -66,13 +47,7 @@ class DiskFiles : public ::testing::Test, public SetupUi {
  protected:
   void SetUp() override {
     ASSERT_EQ(GetACP(), 932u) << "run under LANG=ja_JP.UTF-8: the texts are code page 932";
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
-    dir_ = std::string(temp) + "dft" + std::to_string(GetCurrentProcessId());
-    RemoveTree(dir_);
-    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr));
-    for (const char* sub : {"disk0", "disk1", "disk2", "disk3", "disk4", "inst", "sys", "work"})
-      CreateDirectoryA((dir_ + "\\" + sub).c_str(), nullptr);
+    ASSERT_TRUE(scratch_.made()) << dir_;
     Insert(0);
     s_.ui = this;
     snprintf(s_.installFolder, MAX_PATH, "%s\\inst", dir_.c_str());
@@ -84,7 +59,6 @@ class DiskFiles : public ::testing::Test, public SetupUi {
     EXPECT_TRUE(script_.empty()) << "a scripted message never came: " << script_.front().text;
     FreeDiskLists(s_);
     EXPECT_EQ(Lists(), "");
-    RemoveTree(dir_);
   }
   int Message(const char* text, UINT type) override {
     if (script_.empty()) ADD_FAILURE() << "unexpected message: " << text;
@@ -119,7 +93,9 @@ class DiskFiles : public ::testing::Test, public SetupUi {
     ASSERT_TRUE(ReadDiskLists(s_));
   }
 
-  std::string dir_, root_;
+  wintest::ScratchDir scratch_{"dft", {"disk0", "disk1", "disk2", "disk3", "disk4", "inst", "sys", "work"}};
+  const std::string dir_ = scratch_.path();
+  std::string root_;
   SetupState s_;
   std::deque<Step> script_;
 };
@@ -181,7 +157,7 @@ TEST_F(DiskFiles, PlacementExpandsEachDiskInTurn) {
   EXPECT_STREQ(s_.dllVersion, "12");
   snprintf(s_.systemFolder, MAX_PATH, "C:\\windows\\system32");
   const std::string work = "C:\\Tmp\\TAV_TMP";
-  RemoveTree(work);
+  wintest::RemoveTree(work);
   Insert(0);
   script_ = {{Prompt(1), kPromptType, IDOK, 1},
              {Prompt(2), kPromptType, IDOK, 2},

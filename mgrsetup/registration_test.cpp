@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mgrsetup/setup_registry.h"
+#include "platform/win32/win_test_support.h"
 #include "platform/win32/reg_key.h"
 
 namespace {
@@ -73,32 +74,17 @@ class Registration : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(GetACP(), 932u) << "run under LANG=ja_JP.UTF-8: texts are code page 932";
     DeleteScratchKeys();
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
-    dir_ = std::string(temp) + "rgt" + std::to_string(GetCurrentProcessId());
-    for (const char* sub : {"", "\\disk", "\\sys", "\\dao"})
-      ASSERT_TRUE(CreateDirectoryA(Made(dir_ + sub), nullptr)) << dir_ << sub;
-    disk_ = dir_ + "\\disk\\";
+    ASSERT_TRUE(scratch_.made()) << dir_;
     s_.diskRoot = disk_.c_str();
     std::snprintf(s_.systemFolder, sizeof s_.systemFolder, "%s\\sys", dir_.c_str());
     std::snprintf(s_.daoFolder, sizeof s_.daoFolder, "%s\\dao", dir_.c_str());
     std::snprintf(s_.installFolder, sizeof s_.installFolder, "C:\\Program Files\\ﾆﾝﾌﾞﾙ");
     s_.ui = &ui_;
   }
-  void TearDown() override {
-    DeleteScratchKeys();
-    for (auto p = made_.rbegin(); p != made_.rend(); ++p)
-      DeleteFileA(p->c_str()) || RemoveDirectoryA(p->c_str());
-  }
+  void TearDown() override { DeleteScratchKeys(); }
 
-  // Remembered for TearDown, which removes what was made last first.
-  const char* Made(const std::string& path) {
-    made_.push_back(path);
-    return made_.back().c_str();
-  }
-
-  std::string dir_, disk_;
-  std::vector<std::string> made_;
+  wintest::ScratchDir scratch_{"rgt", {"disk", "sys", "dao"}};
+  const std::string dir_ = scratch_.path(), disk_ = dir_ + "\\disk\\";
   SetupState s_;
   ScriptedUi ui_;
 };
@@ -156,7 +142,7 @@ TEST_F(Registration, RegisterDllsFollowsTheList) {
   ASSERT_NE(GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
   const std::string fixture = std::string(exe, std::strrchr(exe, '\\')) + "\\setup_fixture_dll.dll";
   for (const char* sub : {"\\sys\\A1.DLL", "\\sys\\A2.DLL", "\\dao\\D1.DLL", "\\dao\\D2.DLL"})
-    ASSERT_TRUE(CopyFileA(fixture.c_str(), Made(dir_ + sub), FALSE)) << fixture;
+    ASSERT_TRUE(CopyFileA(fixture.c_str(), (dir_ + sub).c_str(), FALSE)) << fixture;
   struct Case {
     const char* list;  // null: no DLLLIST.INF
     bool result, emptySection;
@@ -178,7 +164,7 @@ TEST_F(Registration, RegisterDllsFollowsTheList) {
       {"[DaoDLLRegisterFiles]\nd=D1.DLL\n", false, false, {}},
       {nullptr, false, false, {}},
   };
-  const std::string list = Made(disk_ + "DLLLIST.INF");
+  const std::string list = disk_ + "DLLLIST.INF";
   const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.list ? c.list : "(no file)");
@@ -231,11 +217,14 @@ TEST_F(Registration, ShortcutIsMadeOnceInTheJapaneseStartMenu) {
   CreateStartMenuShortcut(s_);
   EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
 
+  const struct Removed {
+    std::string tree;
+    ~Removed() { wintest::RemoveTree(tree); }
+  } removed{root};
   for (const char* sub : {"", "\\All Users", "\\All Users\\スタート メニュー",
                           "\\All Users\\スタート メニュー\\プログラム"})
-    ASSERT_TRUE(CreateDirectoryA(Made(root + sub), nullptr)) << sub;
-  Made(folder);
-  const std::string lnk = Made(folder + "\\ﾏﾈｰｼﾞｬ.lnk");
+    ASSERT_TRUE(CreateDirectoryA((root + sub).c_str(), nullptr)) << sub;
+  const std::string lnk = folder + "\\ﾏﾈｰｼﾞｬ.lnk";
   CreateStartMenuShortcut(s_);
   const std::string link = std::string(s_.installFolder) + "\\wakedesk.exe\n\n";
   EXPECT_EQ(ReadLink(lnk), link);

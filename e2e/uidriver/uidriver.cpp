@@ -1,15 +1,9 @@
 // uidriver: reads and drives the dialog or the message box of another
 // program in the same Wine prefix, for the end-to-end tests.
 //
-//   uidriver dialog|owned|msgbox [click ID | key esc|enter|alt-LETTER | close]
+//   uidriver dialog|owned|msgbox [click ID | key esc|enter | close]
 //   uidriver browse [PATH|cancel]
-//   uidriver version FILE
-//   uidriver link FILE.lnk        prints the shortcut's target
 //   uidriver volatile-key KEY     creates HKEY_LOCAL_MACHINE\KEY volatile
-//   uidriver values KEY           HKEY_LOCAL_MACHINE\KEY's values, a line each:
-//                                 NAME TYPE BYTES DATA (a string without its
-//                                 zero, a number in decimal); Wine's reg
-//                                 crashes on an empty string value
 //
 // Waits up to 15 s for the window, prints it and its controls, then acts.
 // A message box is a #32770 window whose text is a static of id 0xFFFF
@@ -39,7 +33,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -182,28 +175,6 @@ bool Click(HWND window, int id, bool closes) {
   return true;
 }
 
-// The target of a shell link, read back through the shell's own link object.
-int LinkTarget(const char* file) {
-  CoInitialize(nullptr);
-  IShellLinkA* link = nullptr;
-  IPersistFile* persist = nullptr;
-  wchar_t wide[MAX_PATH];
-  char target[MAX_PATH] = "";
-  const bool read =
-      MultiByteToWideChar(CP_ACP, 0, file, -1, wide, MAX_PATH) > 0 &&
-      SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                 reinterpret_cast<void**>(&link))) &&
-      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
-      SUCCEEDED(persist->Load(wide, STGM_READ)) &&
-      SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, 0));
-  if (persist) persist->Release();
-  if (link) link->Release();
-  CoUninitialize();
-  if (!read) return 1;
-  std::printf("%s\n", target);
-  return 0;
-}
-
 // A volatile key: below it no lasting key can be made, as when the
 // registry refuses a program's settings.
 int VolatileKey(const char* path) {
@@ -216,69 +187,15 @@ int VolatileKey(const char* path) {
   return 0;
 }
 
-int Values(const char* path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    BYTE data[1024];
-    DWORD nameSize = sizeof name, type = 0, size = sizeof data;
-    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
-    if (type == REG_DWORD && size == 4) {
-      DWORD number;
-      std::memcpy(&number, data, 4);
-      std::printf("%s\tREG_DWORD\t4\t%lu\n", name, number);
-    } else {
-      const DWORD text = size > 0 && data[size - 1] == 0 ? size - 1 : size;
-      std::printf("%s\t%s\t%lu\t%.*s\n", name, type == REG_SZ ? "REG_SZ" : "other", size,
-                  static_cast<int>(text), reinterpret_cast<const char*>(data));
-    }
-  }
-  RegCloseKey(key);
-  return 0;
-}
-
-// FILEVERSION, PRODUCTVERSION and the translation; then the strings.
-int Version(const char* file) {
-  DWORD ignored = 0;
-  std::vector<char> data(GetFileVersionInfoSizeA(file, &ignored));
-  VS_FIXEDFILEINFO* v = nullptr;
-  WORD* tr = nullptr;  // language, code page
-  UINT len = 0;
-  if (data.empty() || !GetFileVersionInfoA(file, 0, static_cast<DWORD>(data.size()), data.data()) ||
-      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&v), &len) ||
-      !VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&tr),
-                      &len)) {
-    return 1;
-  }
-  std::printf("%lu.%lu.%lu.%lu %lu.%lu.%lu.%lu %04x%04x\n", v->dwFileVersionMS >> 16,
-              v->dwFileVersionMS & 0xFFFF, v->dwFileVersionLS >> 16, v->dwFileVersionLS & 0xFFFF,
-              v->dwProductVersionMS >> 16, v->dwProductVersionMS & 0xFFFF,
-              v->dwProductVersionLS >> 16, v->dwProductVersionLS & 0xFFFF, tr[0], tr[1]);
-  for (const char* name : {"FileDescription", "FileVersion", "OriginalFilename", "ProductVersion",
-                           "ProductName", "InternalName", "Comments"}) {
-    char path[128], *value = nullptr;
-    std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", tr[0], tr[1], name);
-    if (VerQueryValueA(data.data(), path, reinterpret_cast<void**>(&value), &len) && value) {
-      std::printf("%s=%s\n", name, value);
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
-  if (argc == 3 && std::strcmp(argv[1], "version") == 0) return Version(argv[2]);
-  if (argc == 3 && std::strcmp(argv[1], "link") == 0) return LinkTarget(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "volatile-key") == 0) return VolatileKey(argv[2]);
-  if (argc == 3 && std::strcmp(argv[1], "values") == 0) return Values(argv[2]);
   const std::string kind = argc > 1 ? argv[1] : "";
   if ((kind != "dialog" && kind != "owned" && kind != "msgbox" && kind != "browse") ||
       (kind == "browse" && argc > 3)) {
-    std::fputs("usage: uidriver dialog|owned|msgbox"
-               " [click ID | key esc|enter|alt-LETTER | close]\n"
+    std::fputs("usage: uidriver dialog|owned|msgbox [click ID | key esc|enter | close]\n"
                "       uidriver browse [PATH|cancel]\n",
                stderr);
     return 2;
@@ -303,25 +220,16 @@ int main(int argc, char** argv) {
   const std::string action = argc > 2 ? argv[2] : "", arg = argc > 3 ? argv[3] : "";
   if (action == "click") {
     if (!Click(hwnd, std::atoi(arg.c_str()), want.kind == Kind::kMessageBox)) return 1;
-  } else if (action == "key" && (arg == "esc" || arg == "enter" ||
-                                  (arg.size() == 5 && arg.compare(0, 4, "alt-") == 0))) {
+  } else if (action == "key" && (arg == "esc" || arg == "enter")) {
     // To the control with the focus, as the keyboard would send it.
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) && info.hwndFocus
                      ? info.hwndFocus
                      : hwnd;
-    if (arg[0] == 'a') {  // an access key: Alt held, the letter typed
-      const LPARAM alt = 1 | (1 << 29);
-      const WPARAM lower = static_cast<WPARAM>(arg[4] | 0x20), vk = lower & ~0x20u;
-      PostMessageA(focus, WM_SYSKEYDOWN, vk, alt);
-      PostMessageA(focus, WM_SYSCHAR, lower, alt);
-      PostMessageA(focus, WM_SYSKEYUP, vk, alt | (3u << 30));
-    } else {
-      const WPARAM vk = arg == "esc" ? VK_ESCAPE : VK_RETURN;
-      PostMessageA(focus, WM_KEYDOWN, vk, 1);
-      PostMessageA(focus, WM_KEYUP, vk, 1 | (3u << 30));
-    }
+    const WPARAM vk = arg == "esc" ? VK_ESCAPE : VK_RETURN;
+    PostMessageA(focus, WM_KEYDOWN, vk, 1);
+    PostMessageA(focus, WM_KEYUP, vk, 1 | (3u << 30));
   } else if (action == "close") {
     PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (!action.empty()) {
