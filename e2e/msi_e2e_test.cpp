@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,22 +38,15 @@ std::string Package(const std::string& arch) {
   return built ? kSource + "/build/package/orvel-nimbrel-agent-1.0.0-" + arch + ".msi" : "";
 }
 
-// The rows of a table as msiinfo exports them, tab-separated.
-Texts Rows(const std::string& msi, const char* table) {
-  const std::string out = e2e::Run({"msiinfo", "export", msi, table}, 30000).out;
-  Texts rows;
-  for (size_t at = 0, end; at < out.size(); at = end + 1) {
-    end = out.find('\n', at);
-    if (end == std::string::npos) end = out.size();
-    std::string row = out.substr(at, end - at);
-    if (!row.empty() && row.back() == '\r') row.pop_back();
-    rows.push_back(row);
-  }
-  return rows;
+// A table as msiinfo exports it: a row a line, its fields tab-separated.
+std::string Table(const std::string& msi, const char* table) {
+  std::string out = e2e::Run({"msiinfo", "export", msi, table}, 30000).out;
+  out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+  return out;
 }
 
-bool Has(const Texts& rows, const std::string& row) {
-  return std::find(rows.begin(), rows.end(), row) != rows.end();
+bool HasRow(const std::string& table, const std::string& row) {
+  return table.find("\n" + row + "\n") != std::string::npos;
 }
 
 // Deferred (0x400), as the system (0x800), exit code ignored (0x40), the
@@ -63,23 +57,25 @@ TEST(AgentPackage, FirewallRuleIsADeferredSystemActionThatMayFail) {
     SCOPED_TRACE(arch);
     const std::string msi = Package(arch);
     ASSERT_FALSE(msi.empty());
-    const Texts actions = Rows(msi, "CustomAction"), sequence = Rows(msi, "InstallExecuteSequence");
-    const std::string program = " program=\"[INSTALLDIR]PWRAGENT.exe\"";
-    EXPECT_TRUE(Has(actions, "FirewallAdd\t3186\tNETSH\tadvfirewall firewall add rule "
-                             "name=\"ORVEL Nimbrel Agent\" dir=in action=allow" + program +
-                             " enable=yes\t"));
-    EXPECT_TRUE(Has(actions, "FirewallDelete\t3186\tNETSH\tadvfirewall firewall delete rule "
-                             "name=\"ORVEL Nimbrel Agent\"" + program + "\t"));
-    EXPECT_TRUE(Has(actions, "FindNetsh\t2099\tNETSH\t[SystemFolder]netsh.exe\t"));
+    const std::string actions = Table(msi, "CustomAction"),
+                      sequence = Table(msi, "InstallExecuteSequence"),
+                      program = " program=\"[INSTALLDIR]PWRAGENT.exe\"";
+    EXPECT_TRUE(HasRow(actions, "FirewallAdd\t3186\tNETSH\tadvfirewall firewall add rule "
+                                "name=\"ORVEL Nimbrel Agent\" dir=in action=allow" + program +
+                                " enable=yes\t"));
+    EXPECT_TRUE(HasRow(actions, "FirewallDelete\t3186\tNETSH\tadvfirewall firewall delete rule "
+                                "name=\"ORVEL Nimbrel Agent\"" + program + "\t"));
+    EXPECT_TRUE(HasRow(actions, "FindNetsh\t2099\tNETSH\t[SystemFolder]netsh.exe\t"));
+    for (const char* row : {"StartServices\tVersionNT\t5900", "InstallInitialize\t\t1500",
+                            "InstallFinalize\t\t6600",
+                            "FirewallAdd\tNOT Installed AND FIREWALL<>\"0\"\t5999",
+                            "FirewallDelete\tREMOVE~=\"ALL\" AND FIREWALL<>\"0\"\t1501"}) {
+      EXPECT_TRUE(HasRow(sequence, row)) << row;
+    }
     // The message that Windows shows and logs when PORT fails the install.
-    EXPECT_TRUE(Has(Rows(msi, "LaunchCondition"),
-                    "REMOVE~=\"ALL\" OR (PORT >= 1 AND PORT <= 65535)\t"
-                    "PORT must be a number from 1 to 65535."));
-    EXPECT_TRUE(Has(sequence, "FirewallAdd\tNOT Installed AND FIREWALL<>\"0\"\t5999"));
-    EXPECT_TRUE(Has(sequence, "FirewallDelete\tREMOVE~=\"ALL\" AND FIREWALL<>\"0\"\t1501"));
-    EXPECT_TRUE(Has(sequence, "StartServices\tVersionNT\t5900") &&
-                Has(sequence, "InstallInitialize\t\t1500") &&
-                Has(sequence, "InstallFinalize\t\t6600"));
+    EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
+                       "REMOVE~=\"ALL\" OR (PORT >= 1 AND PORT <= 65535)\t"
+                       "PORT must be a number from 1 to 65535."));
   }
 }
 
@@ -102,18 +98,16 @@ class AgentPackageUnderWine : public ::testing::Test {
 
   e2e::RunResult Wine(const Texts& args) const { return prefix_->Wine(args, 180000); }
 
-  // The values of a key as `reg query` lists them: name to "TYPE data".
+  // The values of a key as `reg query` lists them: name to "TYPE    data".
   std::map<std::string, std::string> Values(const char* key) const {
     std::map<std::string, std::string> values;
-    const e2e::RunResult r = Wine({"reg", "query", key});
-    if (r.exit_code != 0) return values;
-    for (size_t at = 0, end; at < r.out.size(); at = end + 1) {
-      end = std::min(r.out.find('\n', at), r.out.size());
-      std::string line = r.out.substr(at, end - at);
+    std::istringstream out(Wine({"reg", "query", key}).out);
+    for (std::string line; std::getline(out, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       const size_t type = line.find("    REG_", 4);
-      if (line.rfind("    ", 0) != 0 || type == std::string::npos) continue;
-      values[line.substr(4, type - 4)] = line.substr(type + 4);
+      if (line.rfind("    ", 0) == 0 && type != std::string::npos) {
+        values[line.substr(4, type - 4)] = line.substr(type + 4);
+      }
     }
     return values;
   }
