@@ -9,6 +9,7 @@
 #include "agent/power_off.h"
 #include "agent/protocol.h"
 #include "log/operation_log.h"
+#include "platform/settings.h"
 #include "platform/thread.h"
 
 namespace {
@@ -24,6 +25,9 @@ constexpr unsigned kThreadRetryMs = 100;
 // 32-bit process. The deepest path on these threads is the power-off (settings,
 // CreateProcess, ExitWindowsEx); buffers of any size are on the heap.
 constexpr size_t kThreadStackBytes = 64 * 1024;
+// Room for a Port value as someone may have typed it; the trace line shows
+// what fits a record anyway.
+constexpr size_t kPortValueBytes = 64;
 
 // Set once before the first accept thread starts and never destroyed, so a
 // thread that outlives the stop sequence cannot meet a dead object.
@@ -159,9 +163,35 @@ void AcceptAndServe() {
 
 }  // namespace
 
+bool ParseAgentPort(const char* text, uint16_t* port) {
+  if (*text == '\0') return false;
+  unsigned long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(*c - '0');
+    if (value > 65535) return false;
+  }
+  if (value == 0) return false;
+  *port = static_cast<uint16_t>(value);
+  return true;
+}
+
 int GetAgentPort(platform::Ipv4Address* address) {
   uint16_t port = 0;
-  if (!platform::LookupServicePort("QX_WOL_AGT", "tcp", &port)) return 0;
+  char value[kPortValueBytes];
+  const platform::SettingRead read =
+      platform::ReadSettingChecked(AGENT_KEY, "Port", value, sizeof value);
+  if (read == platform::SettingRead::kRead && ParseAgentPort(value, &port)) {
+    const uint8_t network_order[2] = {static_cast<uint8_t>(port >> 8),
+                                      static_cast<uint8_t>(port)};
+    std::memcpy(&port, network_order, 2);
+  } else {
+    if (read == platform::SettingRead::kRead) Trace("Error Port : \"%s\"", value);
+    if (read == platform::SettingRead::kTooLong) {
+      Trace("Error Port : over %u bytes", static_cast<unsigned>(sizeof value - 1));
+    }
+    if (!platform::LookupServicePort("QX_WOL_AGT", "tcp", &port)) return 0;
+  }
   address->address = 0;
   address->port = port;
   return 1;

@@ -72,6 +72,59 @@ TEST(Listener, AcceptErrorsPauseTheChain) {
   EXPECT_TRUE(logtest::WaitFor([] { return ThreadCnt == 0; }));
   unsetenv("ORVEL_SERVICES_FILE");
 }
+
+// The Port value names the port; an invalid one is traced once and the
+// services entry (port 4242) names it instead; with neither there is none.
+TEST(Listener, PortFromTheSettingElseTheServicesEntry) {
+  struct Case {
+    std::string line;  // of the settings file; "" for no Port value
+    bool entry;        // the services file has QX_WOL_AGT
+    int port;          // 0: no port
+    const char* trace;
+  };
+  const Case cases[] = {
+      {"", true, 4242, nullptr},
+      {"", false, 0, nullptr},  // StartListen traces the lookup's failure
+      {"Port=50123", false, 50123, nullptr},
+      {"Port=1", true, 1, nullptr},
+      {"Port=65535", true, 65535, nullptr},
+      {"Port=08080", false, 8080, nullptr},  // a number to Windows Installer too
+      {"Port=0", true, 4242, "Error Port : \"0\""},
+      {"Port=65536", true, 4242, "Error Port : \"65536\""},
+      {"Port=4294967376", true, 4242, "Error Port : \"4294967376\""},  // 2^32 + 80
+      {"Port=", true, 4242, "Error Port : \"\""},
+      {"Port= 80", true, 4242, "Error Port : \" 80\""},
+      {"Port=80 ", true, 4242, "Error Port : \"80 \""},
+      {"Port=+80", true, 4242, "Error Port : \"+80\""},
+      {"Port=-80", true, 4242, "Error Port : \"-80\""},
+      {"Port=0x50", true, 4242, "Error Port : \"0x50\""},
+      {"Port=8O", false, 0, "Error Port : \"8O\""},
+      {"Port=" + std::string(64, '1'), true, 4242, "Error Port : over 63 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    logtest::ScratchLogDir dir;
+    logtest::WriteAll(dir.Path("agent.conf"), "LogFilePath=x\n" + c.line + "\n");
+    logtest::WriteAll(dir.Path("services"), c.entry ? "QX_WOL_AGT 4242/tcp\n" : "");
+    setenv("ORVEL_AGENT_CONF", dir.Path("agent.conf").c_str(), 1);
+    setenv("ORVEL_SERVICES_FILE", dir.Path("services").c_str(), 1);
+    platform::Ipv4Address at{1, 1};
+    EXPECT_EQ(GetAgentPort(&at), c.port != 0);
+    if (c.port != 0) {
+      EXPECT_EQ(ntohs(at.port), c.port);
+      EXPECT_EQ(at.address, 0u);
+    }
+    const std::vector<std::string> trace = dir.Texts("QX_WOL_A.LOG");
+    if (c.trace) {
+      ASSERT_EQ(trace.size(), 1u);
+      EXPECT_EQ(trace[0].rfind(c.trace, 0), 0u) << trace[0];
+    } else {
+      EXPECT_TRUE(trace.empty()) << trace[0];
+    }
+  }
+  unsetenv("ORVEL_AGENT_CONF");
+  unsetenv("ORVEL_SERVICES_FILE");
+}
 #endif
 
 }  // namespace

@@ -9,7 +9,7 @@ pkg=orvel-nimbrel-agent
 for f in /var/lib/dpkg/info/$pkg.list /etc/orvel-agent.conf /var/log/pwragent; do
   [ -e "$f" ] && { echo "skipped: $f is there already"; exit 77; }
 done
-deb=$(scripts/package 2>&1) || { echo "FAILED: scripts/package"; echo "$deb"; exit 1; }
+deb=$(scripts/package deb 2>&1) || { echo "FAILED: scripts/package"; echo "$deb"; exit 1; }
 services=$(mktemp); cp /etc/services "$services"
 trap 'dpkg -P $pkg >/dev/null 2>&1; cp "$services" /etc/services; rm -f "$services"' EXIT
 fails=0

@@ -1,0 +1,215 @@
+// The agent's Windows Installer packages (scripts/package msi): the firewall
+// rule as the tables carry it (Wine has no firewall to look at), and the
+// package of the prefix's architecture installed, repaired, upgraded and
+// removed by Wine's msiexec in a fresh prefix, the agent serving on its PORT.
+#include <arpa/inet.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/harness.h"
+#include "log/log_test_support.h"
+#include "platform/socket.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+const std::string kSource = ORVEL_SOURCE_DIR;
+const char kAgentKey[] = "HKLM\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent";
+const char kServiceKey[] = "HKLM\\System\\CurrentControlSet\\Services\\ORVEL Nimbrel";
+const char kProgramDir[] = "C:\\Program Files\\ORVEL\\Nimbrel\\Agent\\";
+
+// The package of an architecture, built once per run.
+std::string Package(const std::string& arch) {
+  static const bool built = [] {
+    const e2e::RunResult r = e2e::Run({kSource + "/scripts/package", "msi"}, 600000);
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    return r.exit_code == 0;
+  }();
+  return built ? kSource + "/build/package/orvel-nimbrel-agent-1.0.0-" + arch + ".msi" : "";
+}
+
+// A table as msiinfo exports it: a row a line, its fields tab-separated.
+std::string Table(const std::string& msi, const char* table) {
+  std::string out = e2e::Run({"msiinfo", "export", msi, table}, 30000).out;
+  out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+  return out;
+}
+
+bool HasRow(const std::string& table, const std::string& row) {
+  return table.find("\n" + row + "\n") != std::string::npos;
+}
+
+// Deferred (0x400), as the system (0x800), exit code ignored (0x40), the
+// program that NETSH names (50); between the service start and the end of
+// the install, and after InstallInitialize at a removal; FIREWALL=0 skips.
+TEST(AgentPackage, FirewallRuleIsADeferredSystemActionThatMayFail) {
+  for (const char* arch : {"x64", "x86"}) {
+    SCOPED_TRACE(arch);
+    const std::string msi = Package(arch);
+    ASSERT_FALSE(msi.empty());
+    const std::string actions = Table(msi, "CustomAction"),
+                      sequence = Table(msi, "InstallExecuteSequence"),
+                      program = " program=\"[INSTALLDIR]PWRAGENT.exe\"";
+    EXPECT_TRUE(HasRow(actions, "FirewallAdd\t3186\tNETSH\tadvfirewall firewall add rule "
+                                "name=\"ORVEL Nimbrel Agent\" dir=in action=allow" + program +
+                                " enable=yes\t"));
+    EXPECT_TRUE(HasRow(actions, "FirewallDelete\t3186\tNETSH\tadvfirewall firewall delete rule "
+                                "name=\"ORVEL Nimbrel Agent\"" + program + "\t"));
+    EXPECT_TRUE(HasRow(actions, "FindNetsh\t2099\tNETSH\t[SystemFolder]netsh.exe\t"));
+    for (const char* row : {"StartServices\tVersionNT\t5900", "InstallInitialize\t\t1500",
+                            "InstallFinalize\t\t6600",
+                            "FirewallAdd\tNOT Installed AND FIREWALL<>\"0\"\t5999",
+                            "FirewallDelete\tREMOVE~=\"ALL\" AND FIREWALL<>\"0\"\t1501"}) {
+      EXPECT_TRUE(HasRow(sequence, row)) << row;
+    }
+    // The message that Windows shows and logs when PORT fails the install.
+    EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
+                       "REMOVE~=\"ALL\" OR (PORT >= 1 AND PORT <= 65535)\t"
+                       "PORT must be a number from 1 to 65535."));
+  }
+}
+
+class AgentPackageUnderWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    arch_ = e2e::WineArch(kSource) == "win64" ? "x64" : "x86";
+    msi_ = Package(arch_);
+    ASSERT_FALSE(msi_.empty());
+    // A fresh prefix: an install left by an earlier run would be upgraded.
+    const std::string dir = kSource + "/build/wine/msi-e2e";
+    fs::remove_all(dir + "-" + e2e::WineArch(kSource));
+    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, dir, "");
+    ASSERT_TRUE(prefix_->Start());
+    drive_c_ = fs::path(prefix_->dir()) / "drive_c";
+    fs::copy_file(msi_, drive_c_ / "agent.msi");
+    // No services entry: the port comes from the key alone.
+    logtest::WriteAll((drive_c_ / "windows/system32/drivers/etc/services").string(), "");
+  }
+
+  e2e::RunResult Wine(const Texts& args) const { return prefix_->Wine(args, 180000); }
+
+  // The values of a key as `reg query` lists them: name to "TYPE    data".
+  std::map<std::string, std::string> Values(const char* key) const {
+    std::map<std::string, std::string> values;
+    std::istringstream out(Wine({"reg", "query", key}).out);
+    for (std::string line; std::getline(out, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const size_t type = line.find("    REG_", 4);
+      if (line.rfind("    ", 0) == 0 && type != std::string::npos) {
+        values[line.substr(4, type - 4)] = line.substr(type + 4);
+      }
+    }
+    return values;
+  }
+
+  fs::path Unix(const std::string& windows_path) const {
+    std::string p = windows_path.substr(3);
+    for (char& c : p) c = c == '\\' ? '/' : c;
+    return drive_c_ / p;
+  }
+
+  std::string arch_, msi_;
+  fs::path drive_c_;
+  std::unique_ptr<e2e::WinePrefix> prefix_;
+};
+
+TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCleanly) {
+  const uint16_t port = [] {
+    platform::Socket s = platform::Socket::Create();
+    platform::Ipv4Address bound{0, 0};
+    s.Bind(platform::Ipv4Address{htonl(INADDR_LOOPBACK), 0});
+    s.LocalAddress(&bound);
+    return ntohs(bound.port);
+  }();
+  ASSERT_NE(port, 0);
+  const std::string logs = "C:\\AgentLogs\\";
+  const fs::path trace = Unix(logs) / "QX_WOL_A.LOG";
+  const bool countdown = fs::exists(e2e::WinBinDir(kSource) + "/PWRCOUNT.exe");
+
+  // A bad PORT ends the install before anything is written (Wine logs no
+  // launch-condition text; the table test checks the message).
+  e2e::RunResult r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "PORT=65536"});
+  EXPECT_EQ(r.exit_code, 1603 & 0xff) << r.out;  // a Linux exit code keeps the low byte
+  EXPECT_TRUE(Values(kAgentKey).empty());
+  EXPECT_TRUE(Values(kServiceKey).empty());
+  EXPECT_FALSE(fs::exists(Unix(kProgramDir)));
+
+  r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "PORT=" + std::to_string(port),
+            "ALLOWEDMANAGERS=127.0.0.1", "COUNTDOWN=30", "LOGFILEPATH=" + logs});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  const std::map<std::string, std::string> installed = {
+      {"Pathname", std::string("REG_SZ    ") + kProgramDir},
+      {"LogFilePath", "REG_SZ    " + logs},
+      {"Port", "REG_SZ    " + std::to_string(port)},
+      {"AllowedManagers", "REG_SZ    127.0.0.1"},
+      {"Countdown", "REG_SZ    30"},  // read back by a repair or an upgrade
+      {"CountdownCmd", std::string("REG_SZ    \"") + kProgramDir + "PWRCOUNT.exe\" 30"}};
+  EXPECT_EQ(Values(kAgentKey), installed);
+  std::map<std::string, std::string> service = Values(kServiceKey);
+  // Wine writes the path unquoted, as REG_SZ.
+  EXPECT_NE(service["ImagePath"].find(kProgramDir + std::string("PWRAGENT.exe")),
+            std::string::npos);
+  EXPECT_EQ(service["Start"], "REG_DWORD    0x2");  // automatic
+  EXPECT_EQ(service["Type"], "REG_DWORD    0x10");  // own process
+  EXPECT_EQ(service["ObjectName"], "REG_SZ    LocalSystem");
+  EXPECT_TRUE(fs::exists(Unix(kProgramDir) / "PWRAGENT.exe"));
+  EXPECT_EQ(fs::exists(Unix(kProgramDir) / "PWRCOUNT.exe"), countdown);
+
+  // Started by the install, on PORT with no services entry, logging where LOGFILEPATH said.
+  ASSERT_TRUE(e2e::WaitFor([&] {
+    for (const std::string& t : logtest::LogTexts(trace)) {
+      if (t.rfind("accept OK", 0) == 0) return true;
+    }
+    return false;
+  }, 30000)) << "the agent does not listen";
+  // Wine's NetBIOS gives no adapter address, so the agent knows no MAC.
+  const auto serves = [&] {
+    r = e2e::Run({kSource + "/build/native/bin/pwrctl", "mac", "127.0.0.1:" + std::to_string(port)},
+                 30000);
+    return r.exit_code == 1 && r.out.find("(status 2)") != std::string::npos;
+  };
+  EXPECT_TRUE(serves()) << r.out;
+
+  // A repair without properties writes the values again from what the key held.
+  r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "REINSTALL=ALL", "REINSTALLMODE=amus"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(Values(kAgentKey), installed);
+  EXPECT_TRUE(e2e::WaitFor([&] { return serves(); }, 30000)) << "not after the repair";
+
+  // A rebuilt package has a new product code: it upgrades the installed one
+  // in place, reading the values back as the repair did.
+  ASSERT_EQ(e2e::Run({kSource + "/scripts/package", "msi"}, 600000).exit_code, 0);
+  fs::copy_file(msi_, drive_c_ / "rebuilt.msi");
+  r = Wine({"msiexec", "/i", "C:\\rebuilt.msi", "/qn"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(Values(kAgentKey), installed);
+  EXPECT_TRUE(e2e::WaitFor([&] { return serves(); }, 30000)) << "not after the upgrade";
+
+  r = Wine({"msiexec", "/x", "C:\\rebuilt.msi", "/qn"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(Values(kAgentKey).empty()) << "the key is left";
+  EXPECT_TRUE(Values(kServiceKey).empty()) << "the service is left";
+  EXPECT_FALSE(fs::exists(Unix("C:\\Program Files\\ORVEL\\"))) << "a program folder is left";
+  // The logs stay, with the stop of the removal as their last line.
+  const Texts left = logtest::LogTexts(trace);
+  ASSERT_FALSE(left.empty());
+  EXPECT_EQ(left.back(), "ORVEL/TAV Agent End");
+  const auto count = [&](const char* prefix) {
+    return std::count_if(left.begin(), left.end(),
+                         [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+  };
+  EXPECT_EQ(count("Error Port"), 0);
+  EXPECT_EQ(count("Error getservbyname()"), 0);
+}
+
+}  // namespace
