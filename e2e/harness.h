@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -88,5 +90,14 @@ class WinePrefix {
   pid_t watchdog_ = -1;  // stops the prefix should this process die unawares
   int watchdog_pipe_ = -1;
 };
+
+// HKEY_LOCAL_MACHINE\KEY through `reg query /s`, or its one value NAME
+// through `reg query /v`: lines "KEY" and "KEY NAME TYPE DATA", KEY without
+// its root; none when there is no such key or value.
+std::vector<std::string> RegLines(const WinePrefix& prefix, const std::string& key,
+                                  const std::string& name = "");
+
+// A TCP port of loopback that nothing uses now; 0 when none was found.
+uint16_t FreePort();
 
 }  // namespace e2e

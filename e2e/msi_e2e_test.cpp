@@ -2,21 +2,17 @@
 // rule as the tables carry it (Wine has no firewall to look at), and the
 // package of the prefix's architecture installed, repaired, upgraded and
 // removed by Wine's msiexec in a fresh prefix, the agent serving on its PORT.
-#include <arpa/inet.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "e2e/harness.h"
 #include "log/log_test_support.h"
-#include "platform/socket.h"
 
 namespace {
 
@@ -24,8 +20,8 @@ namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
 const std::string kSource = ORVEL_SOURCE_DIR;
-const char kAgentKey[] = "HKLM\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent";
-const char kServiceKey[] = "HKLM\\System\\CurrentControlSet\\Services\\ORVEL Nimbrel";
+const char kAgentKey[] = "SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent";
+const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ORVEL Nimbrel";
 const char kProgramDir[] = "C:\\Program Files\\ORVEL\\Nimbrel\\Agent\\";
 
 // The package of an architecture, built once per run.
@@ -98,16 +94,11 @@ class AgentPackageUnderWine : public ::testing::Test {
 
   e2e::RunResult Wine(const Texts& args) const { return prefix_->Wine(args, 180000); }
 
-  // The values of a key as `reg query` lists them: name to "TYPE    data".
-  std::map<std::string, std::string> Values(const char* key) const {
-    std::map<std::string, std::string> values;
-    std::istringstream out(Wine({"reg", "query", key}).out);
-    for (std::string line; std::getline(out, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const size_t type = line.find("    REG_", 4);
-      if (line.rfind("    ", 0) == 0 && type != std::string::npos) {
-        values[line.substr(4, type - 4)] = line.substr(type + 4);
-      }
+  // A key's own values as "NAME TYPE DATA" lines, in name order.
+  std::set<std::string> Values(const std::string& key) const {
+    std::set<std::string> values;
+    for (const std::string& line : e2e::RegLines(*prefix_, key)) {
+      if (line.rfind(key + " ", 0) == 0) values.insert(line.substr(key.size() + 1));
     }
     return values;
   }
@@ -124,13 +115,7 @@ class AgentPackageUnderWine : public ::testing::Test {
 };
 
 TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCleanly) {
-  const uint16_t port = [] {
-    platform::Socket s = platform::Socket::Create();
-    platform::Ipv4Address bound{0, 0};
-    s.Bind(platform::Ipv4Address{htonl(INADDR_LOOPBACK), 0});
-    s.LocalAddress(&bound);
-    return ntohs(bound.port);
-  }();
+  const uint16_t port = e2e::FreePort();
   ASSERT_NE(port, 0);
   const std::string logs = "C:\\AgentLogs\\";
   const fs::path trace = Unix(logs) / "QX_WOL_A.LOG";
@@ -147,21 +132,21 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "PORT=" + std::to_string(port),
             "ALLOWEDMANAGERS=127.0.0.1", "COUNTDOWN=30", "LOGFILEPATH=" + logs});
   ASSERT_EQ(r.exit_code, 0) << r.out;
-  const std::map<std::string, std::string> installed = {
-      {"Pathname", std::string("REG_SZ    ") + kProgramDir},
-      {"LogFilePath", "REG_SZ    " + logs},
-      {"Port", "REG_SZ    " + std::to_string(port)},
-      {"AllowedManagers", "REG_SZ    127.0.0.1"},
-      {"Countdown", "REG_SZ    30"},  // read back by a repair or an upgrade
-      {"CountdownCmd", std::string("REG_SZ    \"") + kProgramDir + "PWRCOUNT.exe\" 30"}};
+  const std::set<std::string> installed = {
+      std::string("Pathname REG_SZ ") + kProgramDir,
+      "LogFilePath REG_SZ " + logs,
+      "Port REG_SZ " + std::to_string(port),
+      "AllowedManagers REG_SZ 127.0.0.1",
+      "Countdown REG_SZ 30",  // read back by a repair or an upgrade
+      std::string("CountdownCmd REG_SZ \"") + kProgramDir + "PWRCOUNT.exe\" 30"};
   EXPECT_EQ(Values(kAgentKey), installed);
-  std::map<std::string, std::string> service = Values(kServiceKey);
-  // Wine writes the path unquoted, as REG_SZ.
-  EXPECT_NE(service["ImagePath"].find(kProgramDir + std::string("PWRAGENT.exe")),
-            std::string::npos);
-  EXPECT_EQ(service["Start"], "REG_DWORD    0x2");  // automatic
-  EXPECT_EQ(service["Type"], "REG_DWORD    0x10");  // own process
-  EXPECT_EQ(service["ObjectName"], "REG_SZ    LocalSystem");
+  const std::set<std::string> service = Values(kServiceKey);
+  for (const std::string& v : Texts{"Start REG_DWORD 0x2", "Type REG_DWORD 0x10",  // automatic, own process
+                               "ObjectName REG_SZ LocalSystem",
+                               // Wine writes the path unquoted, as REG_SZ.
+                               "ImagePath REG_SZ " + std::string(kProgramDir) + "PWRAGENT.exe"}) {
+    EXPECT_EQ(service.count(v), 1u) << v;
+  }
   EXPECT_TRUE(fs::exists(Unix(kProgramDir) / "PWRAGENT.exe"));
   EXPECT_EQ(fs::exists(Unix(kProgramDir) / "PWRCOUNT.exe"), countdown);
 

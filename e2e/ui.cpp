@@ -201,26 +201,4 @@ void DesktopSuite::AnswerBox(const std::string& caption, const std::string& owne
   EXPECT_EQ(Driver(*prefix_, {"msgbox", "click", click}).exit_code, 0) << shot;
 }
 
-std::vector<std::string> DesktopSuite::RegLines(const std::string& key, const std::string& name) {
-  const RunResult r = name.empty() ? Wine({"reg", "query", "HKLM\\" + key, "/s"})
-                                   : Wine({"reg", "query", "HKLM\\" + key, "/v", name});
-  std::vector<std::string> lines;
-  if (r.exit_code != 0) return lines;
-  if (name.empty()) lines.push_back(key);  // Wine names it only when it holds values
-  std::istringstream in(r.out);
-  std::string at = key;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("HKEY_LOCAL_MACHINE\\", 0) == 0) {
-      at = line.substr(19);
-      if (name.empty() && at != key) lines.push_back(at);
-    } else if (line.rfind("    ", 0) == 0) {
-      std::string v = line.substr(4);
-      for (size_t p; (p = v.find("    ")) != std::string::npos;) v.replace(p, 4, " ");
-      lines.push_back(at + " " + v);
-    }
-  }
-  return lines;
-}
-
 }  // namespace e2e

@@ -71,10 +71,9 @@ class DesktopSuite : public ::testing::Test {
   static void AnswerBox(const std::string& caption, const std::string& owner,
                         const std::string& text, const std::string& icon, const std::string& shot,
                         const char* click = "1", const std::string& buttons = "1:OK ");
-  // HKEY_LOCAL_MACHINE\KEY through `reg query /s`, or its one value NAME
-  // through `reg query /v`: lines "KEY" and "KEY NAME TYPE DATA", KEY without
-  // its root; none when there is no such key or value.
-  static std::vector<std::string> RegLines(const std::string& key, const std::string& name = "");
+  static std::vector<std::string> RegLines(const std::string& key, const std::string& name = "") {
+    return e2e::RegLines(*prefix_, key, name);
+  }
   static std::filesystem::path C() { return std::filesystem::path(prefix_->dir()) / "drive_c"; }
   static RunResult Wine(const Texts& args) { return prefix_->Wine(args); }
 
