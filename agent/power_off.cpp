@@ -36,7 +36,9 @@ platform::Process StartCountdown(const char* command_line) {
     Trace("CountDown Start : Session = %lu", static_cast<unsigned long>(how.session));
     return process;
   }
-  if (how.failed_call) Trace("Error %s() : Code = %d", how.failed_call, static_cast<int>(how.error));
+  if (how.failed_call) {
+    Trace("Error %s() : Code = %d", how.failed_call, static_cast<int>(how.error));
+  }
   process = platform::Process::Start(command_line);
   if (process.valid()) WriteLog("CountDown Start : Service Desktop", LOG_AGENT);
   return process;

@@ -8,24 +8,14 @@ namespace {
 
 TEST(CountdownSeconds, LastWordOfDigitsFrom1To9999ElseNone) {
   const std::pair<const char*, uint32_t> cases[] = {
-      {"PWRCOUNT.exe 60", 60},
-      {"\"C:\\Program Files\\ORVEL\\PWRCOUNT.exe\" 1", 1},
-      {"C:\\ORVEL\\PWRCOUNT.exe 9999", 9999},
-      {"PWRCOUNT.exe /q 30", 30},
-      {"PWRCOUNT.exe\t0045  ", 45},
-      {"PWRCOUNT.exe", 0},
-      {"PWRCOUNT.exe ", 0},
-      {"", 0},
-      {"PWRCOUNT.exe 0", 0},
-      {"PWRCOUNT.exe 10000", 0},
-      {"PWRCOUNT.exe 4294967356", 0},  // 2^32 + 60 must not wrap into range
-      {"PWRCOUNT.exe sixty", 0},
-      {"PWRCOUNT.exe 45s", 0},
-      {"PWRCOUNT.exe -5", 0},
+      {"PWRCOUNT.exe 60", 60}, {"\"C:\\Program Files\\ORVEL\\PWRCOUNT.exe\" 1", 1},
+      {"PWRCOUNT.exe 9999", 9999}, {"PWRCOUNT.exe /q 30", 30}, {"PWRCOUNT.exe\t0045  ", 45},
+      {"PWRCOUNT.exe", 0}, {"PWRCOUNT.exe ", 0}, {"", 0}, {"PWRCOUNT.exe 0", 0},
+      {"PWRCOUNT.exe 10000", 0}, {"PWRCOUNT.exe 4294967356", 0},  // 2^32 + 60 must not wrap
+      {"PWRCOUNT.exe sixty", 0}, {"PWRCOUNT.exe 45s", 0}, {"PWRCOUNT.exe -5", 0},
       {"PWRCOUNT.exe 6 0", 0},
       // Digits in the program path are not the countdown.
-      {"\"C:\\ORVEL 60\\PWRCOUNT.exe\"", 0},
-      {"\"C:\\ORVEL\\PWRCOUNT.exe\"60", 0},
+      {"\"C:\\ORVEL 60\\PWRCOUNT.exe\"", 0}, {"\"C:\\ORVEL\\PWRCOUNT.exe\"60", 0},
       {"\"C:\\ORVEL\\PWRCOUNT.exe 60", 0},
   };
   for (const auto& [line, seconds] : cases) EXPECT_EQ(CountdownSeconds(line), seconds) << line;

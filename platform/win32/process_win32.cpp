@@ -92,7 +92,9 @@ Process Process::StartOnUserDesktop(const char* command_line, UserStart* how) {
   }
   const ObjectHandle primary(raw);
   void* block = nullptr;
-  if (!calls.create_environment(&block, primary.get(), FALSE)) return failed("CreateEnvironmentBlock");
+  if (!calls.create_environment(&block, primary.get(), FALSE)) {
+    return failed("CreateEnvironmentBlock");
+  }
   const EnvironmentBlock environment(block);
   STARTUPINFOA si;
   ZeroMemory(&si, sizeof si);
