@@ -13,6 +13,8 @@
 
 platform::PrivilegeResult (*EnableShutdownPrivilegeCall)() = platform::EnableShutdownPrivilege;
 uint32_t (*RequestPowerOffCall)() = platform::RequestPowerOff;
+platform::Process (*StartOnUserDesktopCall)(const char*, platform::UserStart*) =
+    platform::Process::StartOnUserDesktop;
 
 namespace {
 
@@ -24,11 +26,29 @@ constexpr uint32_t kPollMs = 1000;
 constexpr uint32_t kPassMs = 1000;
 constexpr uint32_t kPassesPerRequest = 181;
 
+// Starts the countdown program where the user at the console sees it; with
+// nobody logged on (or a failed step) as the service's own child, unseen, so
+// that its time-out lets the power-off go ahead.
+platform::Process StartCountdown(const char* command_line) {
+  platform::UserStart how;
+  platform::Process process = StartOnUserDesktopCall(command_line, &how);
+  if (process.valid()) {
+    Trace("CountDown Start : Session = %lu", static_cast<unsigned long>(how.session));
+    return process;
+  }
+  if (how.failed_call) {
+    Trace("Error %s() : Code = %d", how.failed_call, static_cast<int>(how.error));
+  }
+  process = platform::Process::Start(command_line);
+  if (process.valid()) WriteLog("CountDown Start : Service Desktop", LOG_AGENT);
+  return process;
+}
+
 // Runs the countdown program to its end or to the poll limit. Returns false
 // when it could not be started; otherwise *exit_code is its exit code, 0
 // after a time-out. The process handle is closed on return.
 bool RunCountdown(const char* command_line, uint32_t* exit_code) {
-  platform::Process process = platform::Process::Start(command_line);
+  platform::Process process = StartCountdown(command_line);
   if (!process.valid()) {
     Trace("Error CreateProcess() : Code = %d", static_cast<int>(platform::LastError()));
     return false;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/power.h"
+#include "platform/process.h"
 
 // Runs the countdown program, if one is configured, and powers the PC off
 // unless it cancels. Called only by a thread holding hShutdownMutex. Returns 0.
@@ -20,3 +21,6 @@ uint32_t CountdownLength(const char* command_line);
 // The power seam, replaced by tests: no test may power off this machine.
 extern platform::PrivilegeResult (*EnableShutdownPrivilegeCall)();
 extern uint32_t (*RequestPowerOffCall)();
+// The start on the console user's desktop, replaced by tests that need no
+// session, no token or a failing step.
+extern platform::Process (*StartOnUserDesktopCall)(const char*, platform::UserStart*);

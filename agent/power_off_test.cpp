@@ -33,6 +33,7 @@ TEST(CountdownLength, LastWordGivesTheSecondsElse180) {
 uint32_t pauses, slept_ms, stop_after, real_ms, refusal;
 long requests;
 platform::PrivilegeResult privilege;
+platform::UserStart user;
 
 // Sets or removes CountdownCmd where the platform keeps it: the registry under
 // Wine (through reg.exe, as tests include no Windows headers), a settings file
@@ -64,20 +65,32 @@ const char kRunsOn[] = "sleep 2 1";
 TEST(PowerOff, CountdownAndShutdownRequests) {
   const std::string sd = "System Shutdown : Code = 0", call = "ExitWindowsEx call.",
                     fin = "ExitWindowsEx call loop fin.", done = "CountDown finished",
-                    refused = "ExitWindowsEx failed : Code = 1190";
+                    refused = "ExitWindowsEx failed : Code = 1190",
+                    timeout = "Timeout waitting count down process : wait = 61",
+                    unseen = "CountDown Start : Service Desktop";
   char start[OPLOG_LINE_SIZE];  // the operation log line of each "System Shutdown"
   FormatOperationLog(OPLOG_SHUTDOWN_START, 0, start);
   // Each "ExitWindowsEx call." in the trace stands for one power-off request.
   // stop_after: the pauses, the last of which sets the stop (-1: none, set before the call);
-  // failing: every privilege step and the request fail.
+  // failing: every privilege step and the request fail;
+  // user: how the start on the console user's desktop goes (no session by default).
   const struct {
     uint32_t (*run)(); std::string countdown; int stop_after; Texts trace; bool failing = false;
+    platform::UserStart user = {};
   } cases[] = {
       {CountDown, "", -1, {}},
-      // The countdown runs on to its limit of 1 + 60 polls.
+      // The countdown runs on to its limit of 1 + 60 polls; on the user's desktop,
+      {CountDown, kRunsOn, 62, {"CountDown Start : Session = 1", timeout, sd, call, fin, done},
+       false, {1, nullptr, 0}},
+      // else started the plain way: nobody logged on, no session, a failed step.
       {CountDown, kRunsOn, 62,
-       {"Timeout waitting count down process : wait = 61", sd, call, fin, done}},
-      {CountDown, "no_such.exe 5", 1, {"Error CreateProcess() : Code = 2", sd, call, fin}},
+       {"Error WTSQueryUserToken() : Code = 1008", unseen, timeout, sd, call, fin, done},
+       false, {1, "WTSQueryUserToken", 1008}},
+      {CountDown, kRunsOn, 62, {unseen, timeout, sd, call, fin, done}},
+      {CountDown, "no_such.exe 5", 1,
+       {"Error CreateEnvironmentBlock() : Code = 5", "Error CreateProcess() : Code = 2", sd, call,
+        fin},
+       false, {1, "CreateEnvironmentBlock", 5}},
       {SystemShutdown, "", -1, {sd, fin}},
       {SystemShutdown, "", 181, {sd, call, fin}},  // one request in 181 passes
       {SystemShutdown, "", 182,  // failures logged, the request repeated at pass 182
@@ -93,6 +106,12 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
   };
   RequestPowerOffCall = [] { ++requests; return refusal; };
   EnableShutdownPrivilegeCall = [] { return privilege; };
+  StartOnUserDesktopCall = [](const char* command_line, platform::UserStart* how) {
+    *how = user;
+    return how->session == platform::kNoSession || how->failed_call
+               ? platform::Process()
+               : platform::Process::Start(command_line);
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     logtest::ScratchLogDir dir;
@@ -102,6 +121,7 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
     real_ms = c.countdown.empty() ? 0 : 20;  // the child runs meanwhile
     privilege = c.failing ? platform::PrivilegeResult{5, 1313, 1300} : platform::PrivilegeResult{};
     refusal = c.failing ? 1190 : 0;
+    user = c.user;
     dwServiceStop = c.stop_after < 0;
     c.run();
     EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);

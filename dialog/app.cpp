@@ -14,10 +14,11 @@ CWinApp::CWinApp() { pTheApp = this; }
 
 CWinApp* AfxGetApp() { return pTheApp; }
 
-void CWinApp::RunMainDialog(CDialog& dlg) {
+INT_PTR CWinApp::RunMainDialog(CDialog& dlg) {
   m_pMainWnd = &dlg;
-  dlg.DoModal();
+  const INT_PTR result = dlg.DoModal();
   m_pMainWnd = nullptr;
+  return result;
 }
 
 void CWinApp::Start(HINSTANCE instance) {

@@ -31,8 +31,9 @@ class CWinApp : public CCmdTarget {
 
  protected:
   // Shows dlg modally as the main window, whose owner every later dialog
-  // and message box gets; its result does not matter, OnOK did the work.
-  void RunMainDialog(CDialog& dlg);
+  // and message box gets; returns how it ended (IDOK, IDCANCEL, -1 if it
+  // could not be made).
+  INT_PTR RunMainDialog(CDialog& dlg);
 
   // The kit ships no help file, so Help has nothing to open: it does
   // nothing rather than report a missing file.

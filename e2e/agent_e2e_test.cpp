@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "e2e/harness.h"
+#include "e2e/ui.h"
 #include "log/log_test_support.h"
 #include "platform/socket.h"
 
@@ -249,15 +250,23 @@ class AgentUnderWine : public ::testing::Test {
   // a free port, the service registered anew.
   static void SetUpTestSuite() {
     const std::string suite = ::testing::UnitTest::GetInstance()->current_test_suite()->name();
+    const bool power_off = suite == "PowerOffUnderWine";
+    if (power_off) {  // a screen for PWRCOUNT on the user's desktop
+      std::filesystem::create_directories(kSource + "/build/screenshots");
+      xvfb_ = std::make_unique<e2e::Xvfb>(kSource + "/build/wine/poweroff-e2e.xvfb.log");
+      ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
+    }
     prefix_ = std::make_unique<e2e::WinePrefix>(
-        kSource,
-        kSource + "/build/wine/" + (suite == "PowerOffUnderWine" ? "poweroff-e2e" : "agent-e2e"),
-        "");
+        kSource, kSource + "/build/wine/" + (power_off ? "poweroff-e2e" : "agent-e2e"),
+        power_off ? xvfb_->display : "");
     ASSERT_TRUE(prefix_->Start());
+    if (power_off) {
+      ASSERT_TRUE(e2e::PrepareDesktop(*prefix_));
+    }
     const fs::path orvel = fs::path(prefix_->dir()) / "drive_c/ORVEL";
     site_.log_dir = orvel / "LOG";
     fs::create_directories(site_.log_dir);
-    for (const char* exe : {"PWRAGENT.exe", "countdown_fixture.exe"}) {
+    for (const char* exe : {"PWRAGENT.exe", "countdown_fixture.exe", "PWRCOUNT.exe"}) {
       fs::copy_file(e2e::WinBinDir(kSource) + "/" + exe, orvel / exe,
                     fs::copy_options::overwrite_existing);
     }
@@ -266,7 +275,10 @@ class AgentUnderWine : public ::testing::Test {
     ASSERT_EQ(Wine({"sc", "create", kService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
   }
 
-  static void TearDownTestSuite() { prefix_.reset(); }
+  static void TearDownTestSuite() {
+    prefix_.reset();
+    xvfb_.reset();
+  }
 
   static e2e::RunResult Wine(const std::vector<std::string>& args) { return prefix_->Wine(args); }
 
@@ -317,6 +329,7 @@ class AgentUnderWine : public ::testing::Test {
     return SecondsSince(start);
   }
 
+  static inline std::unique_ptr<e2e::Xvfb> xvfb_;
   static inline std::unique_ptr<e2e::WinePrefix> prefix_;
   static inline Site site_;
   static inline const char* allowed_ = nullptr;  // AllowedManagers of the next start
@@ -693,6 +706,89 @@ TEST_F(PowerOffUnderWine, ConsentingCountdownOrNoneMeansPowerOff) {
     // The process ended in the loop that repeats the request.
     EXPECT_EQ(Count(trace, "ExitWindowsEx call loop fin."), 0u);
     EXPECT_EQ(Count(trace, "CountDown finished"), 0u);
+    EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kShutdown}));
+    prefix_->Stop();
+    ASSERT_TRUE(prefix_->Start());
+  }
+}
+
+// ---- PWRCOUNT as the countdown program: the service starts it on the
+// user's desktop, where the UI driver finds it.
+
+const std::string kPwrcount = "\"C:\\ORVEL\\PWRCOUNT.exe\" ";
+const char kUserStart[] = "CountDown Start : Session = 1";  // Wine's console session
+
+// The dialog of a countdown of `seconds`; the seconds it shows in its text
+// and on its bar, -1 when they differ.
+int ExpectCountdown(const std::vector<Texts>& rows, int seconds) {
+  std::string text, bar;
+  for (const Texts& r : rows) {
+    if (r.size() == 10 && r[2] == "1000") text = r[9];
+    if (r.size() == 10 && r[2] == "1001") bar = r[9];
+  }
+  const size_t number = sizeof "あと " - 1;
+  const int left = text.size() > number ? std::atoi(text.c_str() + number) : -1;
+  e2e::ExpectDialog(
+      rows, "ORVEL Nimbrel ｴｰｼﾞｪﾝﾄ", 262, 92,
+      {{"Static", "-1", "50000003", 7, 7, 0, 0, ""},
+       {"Static", "-1", "50020000", 38, 7, 217, 22,
+        "管理者の指示により、このコンピュータの電源を切ります。\n作業中のデータを保存してください。"},
+       {"Static", "1000", "50020000", 38, 35, 217, 10,
+        "あと " + std::to_string(left) + " 秒で電源が切れます。"},
+       {"msctls_progress32", "1001", "50000000", 38, 48, 217, 9, bar},
+       {"Button", "2", "50010001", 165, 68, 90, 14, "取り消し(&C)"},  // the default
+       {"Button", "1", "50010000", 68, 68, 90, 14, "今すぐ電源を切る(&O)"}});
+  if (!rows.empty()) {
+    EXPECT_EQ(std::stoul(rows[0][2], nullptr, 16) & 0x8u, 0x8u) << "not topmost";
+  }
+  return bar == std::to_string(left) + "/" + std::to_string(seconds) ? left : -1;
+}
+
+TEST_F(PowerOffUnderWine, PwrcountOnTheUsersDesktopCountsDownAndEnterCancels) {
+  StartAgent(kPwrcount + "60");
+  Manager m(site_.port);
+  EXPECT_EQ(m.Ask(Request(kOff)), kOffOk);
+  const int first = ExpectCountdown(e2e::Rows(e2e::Driver(*prefix_, {"dialog"}).out), 60);
+  EXPECT_TRUE(first >= 50 && first <= 60) << first;
+  e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/pwrcount-dialog.png");
+  // It follows the clock: a second later it shows less, text and bar alike.
+  int later = first;
+  EXPECT_TRUE(WaitFor([&] {
+    later = ExpectCountdown(e2e::Rows(e2e::Driver(*prefix_, {"dialog"}).out), 60);
+    return later >= 0 && later < first;
+  }, 10000));
+  e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/pwrcount-counting.png");
+  // Enter, as a stray key would press it, hits the default button: 取り消し.
+  ASSERT_EQ(e2e::Driver(*prefix_, {"dialog", "key", "enter"}).exit_code, 0);
+  EXPECT_TRUE(site_.WaitForTrace("CountDown finished"));
+  EXPECT_EQ(m.Ask(Request(kMac)), kNoMac) << "the agent does not serve on";
+  StopAgent();
+  const Texts trace = site_.Trace();
+  EXPECT_TRUE(InOrder(trace, {Line("OFF Command Received :"), kUserStart, "CountDown finished"}));
+  EXPECT_EQ(Count(trace, "System Shutdown : Code = 0"), 0u);
+  EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kCancelled, kEnded}));
+  // A countdown out of range shows nothing and cancels with 2.
+  EXPECT_EQ(Wine({"C:\\ORVEL\\PWRCOUNT.exe", "10000"}).exit_code, 2);
+  EXPECT_EQ(e2e::Driver(*prefix_, {"version", "C:\\ORVEL\\PWRCOUNT.exe"}).out,
+            "1.0.0.1 1.0.0.1 041103a4\nFileDescription=ORVEL Nimbrel 電源OFFｶｳﾝﾄﾀﾞｳﾝ\n"
+            "FileVersion=1.00\nOriginalFilename=PWRCOUNT.exe\nProductVersion=1.00\n");
+}
+
+// The time running out and the power-off button both let it go ahead; under
+// Wine the power-off ends the prefix's processes, which is then started afresh.
+TEST_F(PowerOffUnderWine, PwrcountRunOutOrConfirmedPowersOff) {
+  for (const int seconds : {5, 60}) {
+    SCOPED_TRACE(std::to_string(seconds) + " s");
+    StartAgent(kPwrcount + std::to_string(seconds));
+    Manager m(site_.port);
+    EXPECT_EQ(m.Ask(Request(kOff)), kOffOk);
+    EXPECT_GT(ExpectCountdown(e2e::Rows(e2e::Driver(*prefix_, {"dialog"}).out), seconds), 0);
+    if (seconds == 60) {
+      EXPECT_EQ(e2e::Driver(*prefix_, {"dialog", "click", "1"}).exit_code, 0);
+    }
+    EXPECT_TRUE(WaitFor([] { return !Listening(site_.port); }, 40000)) << "the agent lives on";
+    EXPECT_TRUE(InOrder(site_.Trace(), {kUserStart, "System Shutdown : Code = 0",
+                                        "ExitWindowsEx call."}));
     EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kShutdown}));
     prefix_->Stop();
     ASSERT_TRUE(prefix_->Start());

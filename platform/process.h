@@ -8,6 +8,15 @@
 namespace platform {
 
 constexpr uint32_t kStillActive = 259;  // STILL_ACTIVE: the process runs on
+constexpr uint32_t kNoSession = 0xFFFFFFFF;  // no user session at the console
+
+// How far a start on the console user's desktop came: the session it looked
+// at, and the call that failed ("WTSQueryUserToken", ...) with its code.
+struct UserStart {
+  uint32_t session = kNoSession;
+  const char* failed_call = nullptr;
+  uint32_t error = 0;
+};
 
 class Process {
  public:
@@ -29,6 +38,11 @@ class Process {
   // looked up in PATH. On failure the result is not valid() and LastError()
   // tells why.
   static Process Start(const char* command_line);
+  // Starts the command line as the user logged on at the console, on that
+  // user's desktop "winsta0\\default" with the user's environment, so that
+  // a service's child can be seen. Not valid when there is no console session
+  // or a step failed; *how tells which. Linux has no such session.
+  static Process StartOnUserDesktop(const char* command_line, UserStart* how);
 
   bool valid() const;
   // kStillActive while the process runs. False when the code cannot be read.

@@ -19,6 +19,7 @@
 // line a window:
 //   window  STYLE EXSTYLE CLIENT_W CLIENT_H OWNER_TEXT|- TEXT CLIENT_SCREEN_X CLIENT_SCREEN_Y
 //   control CLASS ID STYLE X Y W H ICON_SHOWN(0|1) TEXT
+// where a progress bar's TEXT is its position and top, POS/MAX.
 // Exit code 0 on success, 1 when the window, button or folder is not
 // found, 2 on bad arguments.
 #include <windows.h>
@@ -104,9 +105,15 @@ void List(HWND hwnd) {
     const LONG style = GetWindowLongA(c, GWL_STYLE);
     const bool icon = ClassName(c) == "Static" && (style & SS_TYPEMASK) == SS_ICON &&
                       (style & WS_VISIBLE) && SendMessageA(c, STM_GETICON, 0, 0) != 0;
+    // A progress bar has no text: its position and top instead, "POS/MAX".
+    const std::string text =
+        ClassName(c) == PROGRESS_CLASSA
+            ? std::to_string(SendMessageA(c, PBM_GETPOS, 0, 0)) + "/" +
+                  std::to_string(SendMessageA(c, PBM_GETRANGE, FALSE, 0))
+            : TextA(c);
     std::printf("control\t%s\t%d\t%08lx\t%ld\t%ld\t%ld\t%ld\t%d\t%s\n", ClassName(c).c_str(),
                 static_cast<int>(GetWindowLongPtrA(c, GWLP_ID)), style, r.left, r.top,
-                r.right - r.left, r.bottom - r.top, icon, TextA(c).c_str());
+                r.right - r.left, r.bottom - r.top, icon, text.c_str());
   }
 }
 

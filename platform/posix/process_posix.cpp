@@ -82,6 +82,11 @@ Process Process::Start(const char* command_line) {
   return p;
 }
 
+Process Process::StartOnUserDesktop(const char*, UserStart* how) {
+  *how = UserStart{};
+  return Process();
+}
+
 bool Process::valid() const { return handle_ != 0; }
 
 bool Process::ExitCode(uint32_t* code) {

@@ -4,10 +4,48 @@
 
 #include <vector>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
 namespace {
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// Looked up, not imported: Windows before XP lacks the session calls, and
+// the agent must still start there (it then starts the plain way). The
+// library stays loaded for the life of the process.
+template <class F>
+F Lookup(const char* library, const char* name) {
+  HMODULE module = LoadLibraryA(library);
+  return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                : nullptr;
+}
+struct SessionCalls {
+  DWORD(WINAPI* console_session)();
+  BOOL(WINAPI* query_user_token)(ULONG, PHANDLE);
+  BOOL(WINAPI* create_environment)(void**, HANDLE, BOOL);
+  BOOL(WINAPI* destroy_environment)(void*);
+  bool all() const {
+    return console_session && query_user_token && create_environment && destroy_environment;
+  }
+};
+const SessionCalls& Calls() {
+  static const SessionCalls calls = {
+      Lookup<decltype(SessionCalls::console_session)>("kernel32.dll",
+                                                      "WTSGetActiveConsoleSessionId"),
+      Lookup<decltype(SessionCalls::query_user_token)>("wtsapi32.dll", "WTSQueryUserToken"),
+      Lookup<decltype(SessionCalls::create_environment)>("userenv.dll", "CreateEnvironmentBlock"),
+      Lookup<decltype(SessionCalls::destroy_environment)>("userenv.dll",
+                                                          "DestroyEnvironmentBlock")};
+  return calls;
+}
+
+struct EnvironmentBlockKind {
+  using Handle = void*;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle h) { Calls().destroy_environment(h); }
+};
+using EnvironmentBlock = UniqueHandle<EnvironmentBlockKind>;  // CreateEnvironmentBlock
 
 }  // namespace
 
@@ -29,6 +67,49 @@ Process Process::Start(const char* command_line) {
     return p;
   }
   CloseHandle(pi.hThread);
+  p.handle_ = reinterpret_cast<intptr_t>(pi.hProcess);
+  return p;
+}
+
+Process Process::StartOnUserDesktop(const char* command_line, UserStart* how) {
+  *how = UserStart{};
+  const SessionCalls& calls = Calls();
+  const DWORD session = calls.all() ? calls.console_session() : kNoSession;
+  if (session == kNoSession) return Process();
+  how->session = session;
+  const auto failed = [how](const char* call) {
+    how->failed_call = call;
+    how->error = GetLastError();
+    return Process();
+  };
+  HANDLE raw = nullptr;
+  // ERROR_NO_TOKEN: nobody is logged on at the console.
+  if (!calls.query_user_token(session, &raw)) return failed("WTSQueryUserToken");
+  const ObjectHandle token(raw);
+  if (!DuplicateTokenEx(token.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                        TokenPrimary, &raw)) {
+    return failed("DuplicateTokenEx");
+  }
+  const ObjectHandle primary(raw);
+  void* block = nullptr;
+  if (!calls.create_environment(&block, primary.get(), FALSE)) {
+    return failed("CreateEnvironmentBlock");
+  }
+  const EnvironmentBlock environment(block);
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  char desktop[] = "winsta0\\default";
+  si.lpDesktop = desktop;
+  PROCESS_INFORMATION pi;
+  std::vector<char> line(command_line, command_line + lstrlenA(command_line) + 1);
+  // No handles inherited: the service's sockets are no business of the user's program.
+  if (!CreateProcessAsUserA(primary.get(), nullptr, line.data(), nullptr, nullptr, FALSE,
+                            CREATE_UNICODE_ENVIRONMENT, environment.get(), nullptr, &si, &pi)) {
+    return failed("CreateProcessAsUser");
+  }
+  const ObjectHandle thread(pi.hThread);
+  Process p;
   p.handle_ = reinterpret_cast<intptr_t>(pi.hProcess);
   return p;
 }
