@@ -45,13 +45,16 @@ RunResult Driver(const WinePrefix& prefix, Texts args) {
   return prefix.Wine(args, 30000);
 }
 
-bool PrepareDesktop(const WinePrefix& prefix) {
-  return prefix.ImportRegistry(
+bool PrepareDesktop(WinePrefix& prefix) {
+  const bool imported = prefix.ImportRegistry(
       "REGEDIT4\r\n\r\n"
       "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n\"Desktop\"=\"Default\"\r\n\r\n"
       "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n\"Default\"=\"1024x768\"\r\n\r\n"
       "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
       "\"\x82\x6c\x82\x72\x20\x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e\"=\"IPAPGothic\"\r\n\r\n");
+  // A new prefix's desktop is up before the settings are in: start it anew.
+  prefix.Stop();
+  return imported && prefix.Start();
 }
 
 void ExpectDialog(const std::vector<Texts>& rows, const std::string& caption, int units_w,
@@ -168,9 +171,6 @@ void DesktopSuite::StartDesktop(const std::string& name) {
   prefix_ = std::make_unique<WinePrefix>(source, base, xvfb_->display);
   ASSERT_TRUE(prefix_->Start());
   ASSERT_TRUE(PrepareDesktop(*prefix_));
-  // A new prefix's desktop is up before the settings are in: start it anew.
-  prefix_->Stop();
-  ASSERT_TRUE(prefix_->Start());
 }
 
 void DesktopSuite::TearDownTestSuite() {

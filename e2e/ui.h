@@ -29,8 +29,8 @@ std::vector<Texts> Rows(const std::string& out);
 RunResult Driver(const WinePrefix& prefix, Texts args);
 
 // A virtual desktop, so that screenshots show captions, and the Japanese
-// dialog font mapped to IPA Gothic.
-bool PrepareDesktop(const WinePrefix& prefix);
+// dialog font mapped to IPA Gothic; the prefix started anew to take them.
+bool PrepareDesktop(WinePrefix& prefix);
 
 // One control of a dialog template, in tab order, in dialog units; an icon
 // (w and h 0) is shown at 32 x 32 pixels.
