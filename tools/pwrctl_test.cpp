@@ -29,6 +29,20 @@ Bytes Built(uint32_t (*build)(Area&)) {
   return Bytes(area, area + build(area));
 }
 
+// pwrctl started, then its stdout and exit code (124: it hung and was ended).
+FILE* Start(const std::string& args) {
+  return popen(("timeout 30 " PWRCTL_PATH " " + args + " 2>/dev/null").c_str(), "r");
+}
+
+std::string Finish(FILE* p, int* exit_code) {
+  std::string out;
+  char buf[512];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  const int status = pclose(p);
+  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
 // In args "@" stands for a peer on loopback that accepts one connection, reads
 // one request and answers `reply` (nothing when empty), then closes or, with
 // `hold`, waits (10 s at most) for pwrctl to close first; "#" for a port that
@@ -84,8 +98,7 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnExitCodes) {
     const size_t at = args.find_first_of("@#");
     const bool peer = at != std::string::npos && args[at] == '@' && listener.Listen(1);
     if (at != std::string::npos) args.replace(at, 1, "127.0.0.1:" + std::to_string(ntohs(a.port)));
-    // A pwrctl that hangs is ended (exit code 124) rather than hang the test.
-    FILE* p = popen(("timeout 30 " PWRCTL_PATH " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* p = Start(args);
     ASSERT_NE(p, nullptr);
     char buf[512];
     Bytes request;
@@ -97,29 +110,14 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnExitCodes) {
       if (!c.reply.empty()) s.Send(c.reply.data(), static_cast<int>(c.reply.size()));
       closed_by_pwrctl = c.hold && s.WaitReadable(10000) == 1 && s.Recv(buf, sizeof buf) == 0;
     }
-    std::string out;
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int status = pclose(p);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.exit_code);
+    int exit_code = -1;
+    const std::string out = Finish(p, &exit_code);
+    EXPECT_EQ(exit_code, c.exit_code);
     EXPECT_NE(out.find(c.out), std::string::npos) << out;
     EXPECT_EQ(request, c.request);
     EXPECT_EQ(closed_by_pwrctl, c.hold) << "the connection held open";
   }
   unsetenv("ORVEL_SERVICES_FILE");
-}
-
-// pwrctl started, then its stdout and exit code (124: it hung and was ended).
-FILE* Start(const std::string& args) {
-  return popen(("timeout 30 " PWRCTL_PATH " " + args + " 2>/dev/null").c_str(), "r");
-}
-
-std::string Finish(FILE* p, int* exit_code) {
-  std::string out;
-  char buf[512];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  const int status = pclose(p);
-  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
 }
 
 // Agents on 127.0.0.2 and 127.0.0.3 (one port, nothing on 127.0.0.1), served
@@ -173,13 +171,13 @@ TEST(Pwrctl, ScanAndOffOfSeveralHostsPrintATableInAddressOrder) {
 }
 
 // The saved table is the wake list: one magic packet, for the host that
-// answered with its MAC, to the address and port given.
-TEST(Pwrctl, WakeSendsTheMagicPacketOfEachMacOfASavedTable) {
+// answered with its MAC, broadcast to the port given. A receiver bound to any
+// address gets it, as a powered-off PC's network card would.
+TEST(Pwrctl, WakeBroadcastsTheMagicPacketOfEachMacOfASavedTable) {
   const int udp = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_GE(udp, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof sa;
   ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   ASSERT_EQ(getsockname(udp, reinterpret_cast<sockaddr*>(&sa), &len), 0);
@@ -187,9 +185,9 @@ TEST(Pwrctl, WakeSendsTheMagicPacketOfEachMacOfASavedTable) {
   std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
   const std::string port = std::to_string(ntohs(sa.sin_port));
   const struct { std::string args; std::string out; int exit_code; } cases[] = {
-      {"wake --to 127.0.0.1 -p " + port + " @" + table,
-       "magic packet for 00-11-22-AB-CD-EF sent to 127.0.0.1:" + port + "\n", 0},
-      {"wake --to 127.0.0.1 -p " + port + " 00:11:22:ab:cd:ef 00-11-22", "", 2},  // none sent
+      {"wake --to 127.255.255.255 -p " + port + " @" + table,
+       "magic packet for 00-11-22-AB-CD-EF sent to 127.255.255.255:" + port + "\n", 0},
+      {"wake --to 127.255.255.255 -p " + port + " 00:11:22:ab:cd:ef 00-11-22", "", 2},  // none sent
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
