@@ -43,12 +43,15 @@ std::string Finish(FILE* p, int* exit_code) {
   return out;
 }
 
-// Agents on 127.0.0.2 and 127.0.0.3 on one port, "@" in args; nothing listens
-// on 127.0.0.1. Each agent a case serves (1: the first, 2: the second, 3:
+// Agents on 127.0.0.2 and 127.0.0.3 on one port, PORT in args; nothing
+// listens on 127.0.0.1. Each agent a case serves (1: the first, 2: the second, 3:
 // both) accepts one connection, reads one request and answers its reply
 // (nothing when empty), then closes or, with `hold`, waits (10 s at most) for
 // pwrctl to close first; meanwhile pwrctl's other connections wait in the
-// backlogs. The agents not served get no connection.
+// backlogs. The agents not served get no connection. A saved table is also a
+// wake list: one magic packet, for the host that answered with its MAC,
+// broadcast to the port given, where a receiver bound to any address gets it
+// as a powered-off PC's network card would.
 TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
   const Bytes known = Built([](Area& a) { return BuildMacResponse(a, kMac); });
   const Bytes no_mac = Built([](Area& a) { return BuildMacResponse(a, nullptr); });
@@ -66,7 +69,17 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
   ASSERT_TRUE(agents[0].Bind(a) && agents[0].LocalAddress(&a) && agents[0].Listen(8));
   a.address = htonl(0x7F000003);
   ASSERT_TRUE(agents[1].Bind(a) && agents[1].Listen(8));
-  const std::string port = std::to_string(ntohs(a.port)), one = "127.0.0.2:@";
+  const std::string port = std::to_string(ntohs(a.port)), one = "127.0.0.2:PORT";
+  const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  socklen_t len = sizeof sa;
+  ASSERT_TRUE(udp >= 0 && bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+              getsockname(udp, reinterpret_cast<sockaddr*>(&sa), &len) == 0);
+  const std::string udp_port = std::to_string(ntohs(sa.sin_port)),
+                    wake = "wake --to 127.255.255.255 -p " + udp_port,
+                    table = ::testing::TempDir() + "pwrctl_table";
+  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
   // request: what each agent served received; out: the whole output, or a
   // part of it with `part`.
   const struct {
@@ -99,26 +112,29 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
       {"off " + one, 1, {Built([](Area& a) { BuildOffResponse(a); a[12] = 46; return 46u; })}, off, 7},
       {"off " + one, 1,
        {Built([](Area& a) { BuildOffResponse(a); a[12] = 45; a[32] = 5; return 45u; })}, off, 7},
-      {"mac 127.0.0.1:@", 0, {}, {}, 4}, {"mac", 0, {}, {}, 2}, {"send 127.0.0.1:1 5", 0, {}, {}, 2},
+      {"mac 127.0.0.1:PORT", 0, {}, {}, 4}, {"mac", 0, {}, {}, 2}, {"send 127.0.0.1:1 5", 0, {}, {}, 2},
       {"mac 127.0.0.1:70000", 0, {}, {}, 2}, {"mac 127.0.0.1", 0, {}, {}, 3},  // no services entry
       {"--help", 0, {}, {}, 0, "  5  connection closed without a reply\n", false, true},
       // Several hosts: a table in address order.
-      {"scan -p @ 127.0.0.1-127.0.0.3 127.0.0.2", 3, {known, no_mac}, mac, 1,
+      {"scan -p PORT 127.0.0.1-127.0.0.3 127.0.0.2", 3, {known, no_mac}, mac, 1,
        "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n"
        "127.0.0.3        no MAC known\n"},
-      {"scan --csv -j 1 -p @ 127.0.0.2/32", 1, {known}, mac, 0,
+      {"scan --csv -j 1 -p PORT 127.0.0.2/32", 1, {known}, mac, 0,
        "address,mac,outcome\n127.0.0.2,00-11-22-AB-CD-EF,answered\n"},
-      {"scan --json -p @ 127.0.0.3", 2, {{}, no_mac}, mac, 1,
+      {"scan --json -p PORT 127.0.0.3", 2, {{}, no_mac}, mac, 1,
        "[\n {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"no MAC known\"}\n]\n"},
-      {"off -p @ 127.0.0.2 127.0.0.3", 0, {}, {}, 2},  // no --yes: nothing sent
-      {"off --yes -p @ 127.0.0.3 127.0.0.2", 3, {acked, no_mac}, off, 1,
+      {"off -p PORT 127.0.0.2 127.0.0.3", 0, {}, {}, 2},  // no --yes: nothing sent
+      {"off --yes -p PORT 127.0.0.3 127.0.0.2", 3, {acked, no_mac}, off, 1,
        "127.0.0.2        acknowledged\n127.0.0.3        unexpected answer\n"},
-      {"scan -p @ 127.0.0.0/15", 0, {}, {}, 2},
+      {"scan -p PORT 127.0.0.0/15", 0, {}, {}, 2},
+      {wake + " @" + table, 0, {}, {}, 0,
+       "magic packet for 00-11-22-AB-CD-EF sent to 127.255.255.255:" + udp_port + "\n"},
+      {wake + " 00:11:22:ab:cd:ef 00-11-22", 0, {}, {}, 2},  // none sent
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     std::string args = c.args;
-    if (args.find('@') != std::string::npos) args.replace(args.find('@'), 1, port);
+    if (args.find("PORT") != std::string::npos) args.replace(args.find("PORT"), 4, port);
     FILE* p = Start(args);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 2; ++i) {
@@ -138,35 +154,6 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
     for (auto& agent : agents) EXPECT_EQ(agent.WaitReadable(0), 0) << "an unexpected connection";
   }
   unsetenv("ORVEL_SERVICES_FILE");
-}
-
-// The saved table is the wake list: one magic packet, for the host that
-// answered with its MAC, broadcast to the port given. A receiver bound to any
-// address gets it, as a powered-off PC's network card would.
-TEST(Pwrctl, WakeBroadcastsTheMagicPacketOfEachMacOfASavedTable) {
-  const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(udp, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  socklen_t len = sizeof sa;
-  ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(getsockname(udp, reinterpret_cast<sockaddr*>(&sa), &len), 0);
-  const std::string table = ::testing::TempDir() + "pwrctl_table";
-  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
-  const std::string port = std::to_string(ntohs(sa.sin_port));
-  const struct { std::string args; std::string out; int exit_code; } cases[] = {
-      {"wake --to 127.255.255.255 -p " + port + " @" + table,
-       "magic packet for 00-11-22-AB-CD-EF sent to 127.255.255.255:" + port + "\n", 0},
-      {"wake --to 127.255.255.255 -p " + port + " 00:11:22:ab:cd:ef 00-11-22", "", 2},  // none sent
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
-    FILE* p = Start(c.args);
-    ASSERT_NE(p, nullptr);
-    int exit_code = -1;
-    EXPECT_EQ(Finish(p, &exit_code), c.out);
-    EXPECT_EQ(exit_code, c.exit_code);
-  }
   Bytes expected(6, 0xFF);
   for (int i = 0; i < 16; ++i) expected.insert(expected.end(), kMac, kMac + 6);
   uint8_t buf[200];
