@@ -60,7 +60,7 @@ std::string MacOf(bool (*find)(uint32_t, uint8_t*), uint8_t host) {
   return hex;
 }
 
-TEST(AdapterList, BuiltFromTheNetbiosReplies) {
+TEST(AdapterList, BuiltFromTheNetbiosRepliesWithTheAdaptersAsFallback) {
   const std::string mac_of = "Get MACAddress : Address = ",
                     buflen = "Error Netbios()_2 : NRC_BUFLEN",
                     reset = "Error Netbios()_1 : Code = 0x23, lana_num = ";
@@ -69,16 +69,22 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
   Texts unlimited(1985, buflen);
   unlimited.push_back(mac_of + "010203040506");
   // macs: what FindAdapterMac answers for 10.0.0.host; calls: not checked when empty.
+  // reached: what FindReachedMac answers, from the list or else from the
+  // adapters as they are now, which own 10.0.0.x as 02AABBCCDD0x for every x
+  // but 8; and the trace lines of the latter answers.
   const struct {
     std::vector<Lana> lanas; Texts trace; std::vector<std::pair<uint8_t, std::string>> macs;
     Texts calls = {}; uint32_t slept_ms = 0; int enum_code = 0;
+    std::vector<std::pair<uint8_t, std::string>> reached = {}; Texts reached_trace = {};
   } cases[] = {
       // 0: enumeration fails.
       {{}, {"Error Netbios()_0 : Code = 0x40"}, {{10, ""}}, {"55/0/256"}, 0, 0x40},
       // 1: two adapters; the list and its trace newest first.
       {{{0, 10, 0x00}, {1, 7, 0xAA}}, {mac_of + "AAABACADAEAF", mac_of + "000102030405"},
        {{10, "000102030405"}, {7, "AAABACADAEAF"}, {8, ""}},
-       {"55/0/256", "50/1/0", "120/1/37/*", "51/1/600/*", "50/0/0", "120/0/37/*", "51/0/600/*"}},
+       {"55/0/256", "50/1/0", "120/1/37/*", "51/1/600/*", "50/0/0", "120/0/37/*", "51/0/600/*"}, 0,
+       0, {{10, "000102030405"}, {9, "02AABBCCDD09"}, {8, ""}},
+       {"Get MACAddress by IP 900000a : Address = 02AABBCCDD09"}},
       // 2: a reset failing five times leaves the entry without address; a pause after each.
       {{{3, 3, 0x01, 99}, {4, 4, 0x06, 2}},
        {reset + "4", reset + "4", mac_of + "060708090A0B", reset + "3", reset + "3", reset + "3",
@@ -92,9 +98,15 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
       {{{0, 1, 0x01, 0, 0, 0x15}}, {"Error Netbios()_2 : Code = 15"}, {{1, ""}}},
       // 6: a failed adapter status keeps its address and shadows a valid entry behind it.
       {{{0, 5, 0x01}, {1, 5, 0x06, 0, 0, 0, 0x34}},
-       {"Error GetMAC() : Code = 34", mac_of + "010203040506"}, {{5, ""}}},
+       {"Error GetMAC() : Code = 34", mac_of + "010203040506"}, {{5, ""}}, {}, 0, 0,
+       {{5, "02AABBCCDD05"}}, {"Get MACAddress by IP 500000a : Address = 02AABBCCDD05"}},
   };
   NetbiosCall = ScriptedNetbios;
+  AdapterMacCall = [](uint32_t address, uint8_t mac[6]) {
+    const uint8_t owned[6] = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, static_cast<uint8_t>(address >> 24)};
+    std::memcpy(mac, owned, 6);
+    return mac[5] != 8;
+  };
   AgentSleep = [](uint32_t ms) { slept_ms += ms; };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -107,38 +119,14 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
     EXPECT_TRUE(c.calls.empty() || calls == c.calls) << ::testing::PrintToString(calls);
     EXPECT_EQ(slept_ms, c.slept_ms);
     for (const auto& [host, mac] : c.macs) EXPECT_EQ(MacOf(FindAdapterMac, host), mac) << +host;
-    EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);
+    ASSERT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);
+    for (const auto& [host, mac] : c.reached) EXPECT_EQ(MacOf(FindReachedMac, host), mac) << +host;
+    const Texts trace = dir.Texts("QX_WOL_A.LOG");
+    EXPECT_EQ(Texts(trace.begin() + static_cast<long>(c.trace.size()), trace.end()), c.reached_trace);
     FreeList(&AdapterList);  // freed whole, and logged even when empty
     EXPECT_EQ(AdapterList, nullptr);
     EXPECT_EQ(dir.Texts("QX_WOL_A.LOG").back(), "FreeList OK");
   }
-  NetbiosCall = platform::Netbios;
-}
-
-// The answer to a MAC request: the NetBIOS list first, then the adapters as
-// they are now, for an address the list has no valid entry for.
-TEST(AdapterList, ReachedMacFallsBackToTheAdapterThatOwnsTheAddress) {
-  NetbiosCall = ScriptedNetbios;
-  // The adapters as they are now own 10.0.0.x as 02AABBCCDD0x, for every x but 7.
-  AdapterMacCall = [](uint32_t address, uint8_t mac[6]) {
-    const uint8_t owned[6] = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, static_cast<uint8_t>(address >> 24)};
-    std::memcpy(mac, owned, 6);
-    return mac[5] != 7;
-  };
-  logtest::ScratchLogDir dir;
-  enum_code = 0;
-  lanas = {{0, 1, 0x10}, {1, 5, 0x20, 0, 0, 0, 0x34}};  // 10.0.0.5: adapter status failed
-  BuildAdapterList();
-  const size_t built = dir.Texts("QX_WOL_A.LOG").size();
-  const std::pair<uint8_t, const char*> cases[] = {
-      {1, "101112131415"}, {9, "02AABBCCDD09"}, {5, "02AABBCCDD05"}, {7, ""}};
-  for (const auto& [host, mac] : cases) EXPECT_EQ(MacOf(FindReachedMac, host), mac) << +host;
-  // A trace line for each answer of the fallback, none for the others.
-  const Texts trace = dir.Texts("QX_WOL_A.LOG");
-  EXPECT_EQ(Texts(trace.begin() + built, trace.end()),
-            Texts({"Get MACAddress by IP 900000a : Address = 02AABBCCDD09",
-                   "Get MACAddress by IP 500000a : Address = 02AABBCCDD05"}));
-  FreeList(&AdapterList);
   NetbiosCall = platform::Netbios;
   AdapterMacCall = platform::AdapterMacByAddress;
 }

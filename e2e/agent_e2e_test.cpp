@@ -159,7 +159,7 @@ struct Site {
 // ---- Listener scenarios, the same for the Windows and the Linux agent; the
 // agent's countdown program cancels at once.
 
-// Managers 0 to 2 hold their connections; each further one is closed by the
+// Managers 0 and 1 hold their connections; each further one is closed by the
 // agent. Every request, its reply, whether the agent then closes, and the
 // trace lines it makes, in the order sent.
 struct Step {
@@ -170,45 +170,30 @@ struct Step {
 };
 
 void ServeManagers(const Site& site) {
-  const std::string mac = "MAC Command Received :",
-                    bad_length = "Error recv() : Invalid Data Length",
-                    command = "Error recv() : Invalid Command",
-                    header = "Error recv() : Invalid HeaderID",
-                    version = "Error recv() : Invalid Data Version";
-  std::vector<Step> steps = {
+  const std::string mac = "MAC Command Received :", command = "Error recv() : Invalid Command";
+  const Step steps[] = {
       {0, Request(kMac), kNoMac, false, {mac}},
       // A second manager is served while the first one's thread waits in recv.
       {1, Request(kMac), kNoMac, false, {mac}},
       // Command 3 gets code 0, status 1, and the connection keeps serving.
       {0, Request(kCmd3), kUnknown, false, {command}},
-      {0, Request(kMac), kNoMac, false, {mac}},
       // 88 bytes at once: a request of 48, and the next 40 are the next request.
       {0, Join(Request(kMac, 48), Request(kCmd3)), Join(kNoMac, kUnknown), false, {mac, command}},
-      // MAC, MAC, OFF in turn; the countdown cancels, then the thread reads again.
-      {0, Request(kMac), kNoMac, false, {mac}},
-      {0, Request(kMac), kNoMac, false, {mac}},
+      // The countdown cancels, then the thread reads again.
       {0, Request(kOff), kOffOk, false, {"OFF Command Received :"}},
       {0, Request(kMac), kNoMac, false, {mac}},
-      {2, Request(kCmd3), kUnknown, false, {command}},
-      {1, Request(kMac), kNoMac, false, {mac}},
       // 50 bytes: the 2 beyond 48 arrive as a request of their own, too short.
-      {3, Request(kMac, 50), kNoMac, true, {mac, bad_length}},
-      {4, Hex("51582f574f4c0000 01000000 28000000 02000000"), {}, true, {header}},  // NUL NUL
-      {5, Hex("51582f574f4c2058 01000000 28000000 02000000"), {}, true, {header}},  // " X"
-      {6, Hex("51582f574f4c2000 02000000 28000000 02000000"), {}, true, {version}},
-      {7, Hex("51582f574f4c2000 01010000 28000000 02000000"), {}, true, {version}},
-      {8, Request(kMac, 39), {}, true, {bad_length}},
+      {2, Request(kMac, 50), kNoMac, true, {mac, "Error recv() : Invalid Data Length"}},
+      {3, Hex("51582f574f4c0000 01000000 28000000 02000000"), {}, true,
+       {"Error recv() : Invalid HeaderID"}},
+      {4, Hex("51582f574f4c2000 02000000 28000000 02000000"), {}, true,
+       {"Error recv() : Invalid Data Version"}},
   };
-  // 40 to 48 bytes are one request each; what follows the head is not read.
-  for (size_t size = 40; size <= 48; ++size) {
-    steps.push_back({0, Join(Request(kMac), Bytes(size - 40, 0xEE)), kNoMac, false, {mac}});
-  }
-  std::vector<std::unique_ptr<Manager>> managers(9);
+  std::vector<std::unique_ptr<Manager>> managers(5);
   std::map<std::string, size_t> lines = {{Line("Connection Established :"), managers.size()},
-                                         {Line("Connection Broken :"), 3}};
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const Step& s = steps[i];
-    SCOPED_TRACE("step " + std::to_string(i));
+                                         {Line("Connection Broken :"), 2}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE("step " + std::to_string(&s - steps));
     if (!managers[s.manager]) managers[s.manager] = std::make_unique<Manager>(site.port);
     EXPECT_EQ(managers[s.manager]->Ask(s.request, s.reply.size()), s.reply);
     if (s.closes) {
@@ -216,13 +201,13 @@ void ServeManagers(const Site& site) {
     }
     for (const std::string& t : s.trace) ++lines[Line(t)];
   }
-  for (int held = 0; held < 3; ++held) {
+  for (int held = 0; held < 2; ++held) {
     EXPECT_TRUE(managers[held]->Quiet(100)) << "more bytes for manager " << held;
     managers[held].reset();
   }
   // The threads of the connections closed here log the end and finish.
   EXPECT_TRUE(
-      WaitFor([&] { return Count(site.Trace(), Line("Connection Broken :")) >= 3; }, 10000));
+      WaitFor([&] { return Count(site.Trace(), Line("Connection Broken :")) >= 2; }, 10000));
   lines["CountDown() finished : Code = 0"] = 1;
   ExpectCounts(site.Trace(), lines);
 }
@@ -236,7 +221,6 @@ void ExpectCleanStop(const Site& site, const Texts& oplog) {
   tail[1] = tail[1].substr(0, 31);  // its error code differs by platform
   EXPECT_EQ(tail, Texts({" ThreadCnt = 0", "WSACleanup() : Return Code = 0,", "dwThreadEnd = 1",
                          "FreeList OK", "ORVEL/TAV Agent End"}));
-  EXPECT_EQ(Count(t, "Thread_Timer >= 20 ThreadCnt = 0"), 0u);
   EXPECT_EQ(site.OpLog(), oplog);
 }
 
@@ -282,13 +266,9 @@ class AgentUnderWine : public ::testing::Test {
 
   static e2e::RunResult Wine(const std::vector<std::string>& args) { return prefix_->Wine(args); }
 
-  // "RUNNING", "STOPPED", ... as `sc query` names it; "?" for none of them.
-  static std::string State() {
-    const std::string out = Wine({"sc", "query", kService}).out;
-    for (const char* s : {"STOP_PENDING", "START_PENDING", "RUNNING", "STOPPED"}) {
-      if (out.find(s) != std::string::npos) return s;
-    }
-    return "?";
+  // The service is in the state ("RUNNING", "STOPPED", ...) by `sc query`.
+  static bool In(const char* state) {
+    return Wine({"sc", "query", kService}).out.find(state) != std::string::npos;
   }
 
   // The services entry and the agent key with LogFilePath and the countdown
@@ -315,7 +295,7 @@ class AgentUnderWine : public ::testing::Test {
   static void StartAgent(const std::string& countdown = kFixture + std::string(" 1 0 10")) {
     site_.RemoveLogs();
     Configure(countdown);
-    ASSERT_EQ(State(), "STOPPED");
+    ASSERT_TRUE(In("STOPPED"));
     Wine({"net", "start", kService});
     ASSERT_TRUE(WaitFor([] { return Listening(site_.port); }, 20000))
         << "the agent does not listen";
@@ -325,7 +305,7 @@ class AgentUnderWine : public ::testing::Test {
   static double StopAgent() {
     const auto start = Clock::now();
     Wine({"sc", "stop", kService});
-    EXPECT_TRUE(WaitFor([] { return State() == "STOPPED"; }, 60000));
+    EXPECT_TRUE(WaitFor([] { return In("STOPPED"); }, 60000));
     return SecondsSince(start);
   }
 
@@ -351,17 +331,14 @@ class AgentNative : public ::testing::Test {
     std::ofstream(dir / "agent.conf")
         << "LogFilePath=" << site_.log_dir.string() << "\nCountdownCmd=false\n"
         << (allowed_ ? "AllowedManagers=" + std::string(std::exchange(allowed_, nullptr)) + "\n" : "");
-    const bool here = in.empty();
     in.push_back(kSource + "/build/native/bin/pwragent");
     agent_ = std::make_unique<e2e::Background>(
         in,
         Texts{"ORVEL_SERVICES_FILE=" + (dir / "services").string(),
               "ORVEL_AGENT_CONF=" + (dir / "agent.conf").string()},
         (dir / "agent.out").string());
-    // Another namespace's sockets are not in this one's /proc/net/tcp.
-    ASSERT_TRUE(WaitFor([&] {
-      return here ? Listening(site_.port) : Count(site_.Trace(), "accept OK", true) > 0;
-    }, 10000));
+    // Listening, also in another namespace, whose sockets /proc/net/tcp does not show.
+    ASSERT_TRUE(WaitFor([&] { return Count(site_.Trace(), "accept OK", true) > 0; }, 10000));
   }
 
   // SIGTERM, then the agent ends with 0; the seconds taken.
@@ -442,25 +419,21 @@ TYPED_TEST(Agent, AnswersFiftyManagersAtOnceAndAtOnceAfterwards) {
 // AllowedManagers: managers from other loopback addresses than 127.0.0.1
 // (all of 127.0.0.0/8 is this machine's), each row on a fresh start.
 TYPED_TEST(Agent, ServesOnlyTheAllowedManagers) {
-  struct Row {
-    const char* value;  // nullptr: absent
+  // trace: lines that appear once each; sin_addr is read as one little-endian word.
+  const struct {
+    const char* value;
     std::vector<const char*> served, refused;
-    std::string startup_line;
+    Texts trace;
+  } rows[] = {
+      {"", {"127.0.0.3"}, {}, {"Connection Established : IPaddress 300007f"}},
+      {" 127.0.0.2 ,127.0.1.0/24", {"127.0.0.2", "127.0.1.9"}, {"127.0.0.3"},
+       {"Connection Established : IPaddress 200007f", "Connection Established : IPaddress 901007f",
+        "Connection Refused : IPaddress 300007f"}},
+      {"127.0.0.2,127.0.0.256", {}, {"127.0.0.2"},
+       {"Error AllowedManagers : \"127.0.0.256\"", "Connection Refused : IPaddress 200007f"}},
   };
-  const Row rows[] = {
-      {nullptr, {"127.0.0.2"}, {}, ""},
-      {"", {"127.0.0.3"}, {}, ""},
-      {" 127.0.0.2 ,127.0.1.0/24", {"127.0.0.2", "127.0.1.9"}, {"127.0.0.3"}, ""},
-      {"127.0.0.2,127.0.0.256", {}, {"127.0.0.2"}, "Error AllowedManagers : \"127.0.0.256\""},
-  };
-  // The trace's form of an address: sin_addr read as one little-endian word.
-  const auto peer = [](const char* from) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", inet_addr(from));
-    return std::string(" : IPaddress ") + hex;
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.value ? r.value : "(absent)");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.value);
     this->allowed_ = r.value;
     this->StartAgent();
     for (const char* from : r.served) {
@@ -469,100 +442,72 @@ TYPED_TEST(Agent, ServesOnlyTheAllowedManagers) {
     for (const char* from : r.refused) EXPECT_TRUE(Manager(this->site_.port, from).Closed()) << from;
     this->StopAgent();
     const Texts t = this->site_.Trace();
-    for (const char* from : r.served) EXPECT_EQ(Count(t, "Connection Established" + peer(from)), 1u);
-    for (const char* from : r.refused) EXPECT_EQ(Count(t, "Connection Refused" + peer(from)), 1u);
-    EXPECT_EQ(Count(t, "Error AllowedManagers", true), r.startup_line.empty() ? 0u : 1u);
-    if (!r.startup_line.empty()) {
-      EXPECT_EQ(Count(t, r.startup_line), 1u);
-    }
+    for (const std::string& line : r.trace) EXPECT_EQ(Count(t, line), 1u) << line;
+    EXPECT_EQ(Count(t, "Error AllowedManagers", true), Count(r.trace, "Error AllowedManagers", true));
     EXPECT_EQ(this->site_.OpLog(), Texts({kStarted, kEnded}));
   }
 }
 
-// An adapter that comes up after the agent started, as DHCP gives an address
-// after boot: a veth pair, this end with a fixed MAC and 198.51.100.1, the
-// other end in a namespace of the test's own, where the manager runs.
-struct LateAdapter {
-  const std::string ns = "orvel-e2e-" + std::to_string(getpid());
-  // Both ends of the pair go with the namespace.
-  ~LateAdapter() { e2e::Run({"ip", "netns", "del", ns}, 10000); }
-  // "" once the pair is up, else what failed.
-  std::string Make() const {
-    const std::string here = "orvel-h" + std::to_string(getpid() % 100000);
-    const e2e::RunResult r = e2e::Run(
-        {"sh", "-ec",
-         "ip netns add $0; ip link add $1 address 02:aa:bb:cc:dd:ee type veth peer name orvel-m netns $0;"
-         "ip addr add 198.51.100.1/24 dev $1;"
-         "ip -n $0 addr add 198.51.100.2/24 dev orvel-m; ip -n $0 link set orvel-m up; ip link set $1 up",
-         ns, here},
-        20000);
+// Network namespaces of the test's own, made by a script that names them $0,
+// $1, ...; they go at the end, and the links in them with them.
+struct Namespaces {
+  Texts names;
+  ~Namespaces() {
+    for (const std::string& ns : names) e2e::Run({"ip", "netns", "del", ns}, 10000);
+  }
+  // "" once the script ran through, else what failed.
+  std::string Make(const std::string& script) const {
+    Texts argv = {"sh", "-ec", script};
+    argv.insert(argv.end(), names.begin(), names.end());
+    const e2e::RunResult r = e2e::Run(argv, 20000);
     return r.exit_code == 0 ? "" : r.out;
   }
-  // pwrctl mac from the manager's side of the pair.
-  e2e::RunResult AskMac(uint16_t port) const {
-    return e2e::Run({"ip", "netns", "exec", ns, kSource + "/build/native/bin/pwrctl", "mac",
-                     "198.51.100.1:" + std::to_string(port)}, 30000);
+  // pwrctl mac in the last namespace, the manager's.
+  e2e::RunResult Mac(const std::string& address, uint16_t port) const {
+    return e2e::Run({"ip", "netns", "exec", names.back(), kSource + "/build/native/bin/pwrctl",
+                     "mac", address + ":" + std::to_string(port)}, 30000);
   }
 };
 
+// An adapter that comes up after the agent started, as DHCP gives an address
+// after boot: a veth pair, this end with a fixed MAC and 198.51.100.1, the
+// other end in a namespace where the manager runs.
 TYPED_TEST(Agent, AnswersTheMacOfAnAdapterThatCameUpAfterStart) {
   this->StartAgent();
-  const LateAdapter veth;
-  const std::string problem = veth.Make();
+  const Namespaces ns{{"orvel-e2e-" + std::to_string(getpid())}};
+  const std::string problem = ns.Make(
+      "h=orvel-h$$; ip netns add $0;"
+      "ip link add $h address 02:aa:bb:cc:dd:ee type veth peer name orvel-m netns $0;"
+      "ip addr add 198.51.100.1/24 dev $h; ip link set $h up;"
+      "ip -n $0 addr add 198.51.100.2/24 dev orvel-m; ip -n $0 link set orvel-m up");
   if (!problem.empty()) GTEST_SKIP() << "no network namespace here, scenario skipped: " << problem;
-  const e2e::RunResult r = veth.AskMac(this->site_.port);
+  const e2e::RunResult r = ns.Mac("198.51.100.1", this->site_.port);
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.out, "02-AA-BB-CC-DD-EE\n");
   // The address is the local end's, 198.51.100.1, as sin_addr read little-endian.
   EXPECT_EQ(Count(this->site_.Trace(), "Get MACAddress by IP 16433c6 : Address = 02AABBCCDDEE"), 1u);
-  // Over loopback there is no adapter with a hardware address.
-  EXPECT_EQ(Manager(this->site_.port).Ask(Request(kMac)), kNoMac);
   this->StopAgent();
 }
 
 // The agent in a namespace of its own (A), the manager in another (M): two
 // veth pairs, the agent's ends with fixed MACs, and a tun device, which has
 // no hardware address, with a third address that M reaches through pair 1.
-struct AgentSide {
-  const std::string a = "orvel-a-" + std::to_string(getpid()),
-                    m = "orvel-m-" + std::to_string(getpid());
-  // The pairs and the tun device go with the namespaces.
-  ~AgentSide() {
-    for (const std::string& ns : {a, m}) e2e::Run({"ip", "netns", "del", ns}, 10000);
-  }
-  // "" once all is up, else what failed.
-  std::string Make() const {
-    const e2e::RunResult r = e2e::Run(
-        {"sh", "-ec",
-         "ip netns add $0; ip netns add $1;"
-         "ip -n $0 link add a1 address 02:00:00:00:00:01 type veth peer name m1 netns $1;"
-         "ip -n $0 link add a2 address 02:00:00:00:00:02 type veth peer name m2 netns $1;"
-         "ip -n $0 tuntap add dev t3 mode tun;"
-         "ip -n $0 addr add 192.0.2.1/24 dev a1; ip -n $0 addr add 198.51.100.1/24 dev a2;"
-         "ip -n $0 addr add 203.0.113.1/32 dev t3;"
-         "ip -n $1 addr add 192.0.2.2/24 dev m1; ip -n $1 addr add 198.51.100.2/24 dev m2;"
-         "for l in a1 a2 t3; do ip -n $0 link set $l up; done;"
-         "for l in m1 m2; do ip -n $1 link set $l up; done;"
-         "ip -n $1 route add 203.0.113.1/32 via 192.0.2.1;"
-         "ip -n $0 -o link show dev t3 | grep -q link/none",
-         a, m},
-        20000);
-    return r.exit_code == 0 ? "" : r.out;
-  }
-  // pwrctl in M.
-  e2e::RunResult Pwrctl(const Texts& args) const {
-    Texts argv = {"ip", "netns", "exec", m, kSource + "/build/native/bin/pwrctl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return e2e::Run(argv, 30000);
-  }
-};
-
-// Also pwrctl wake's broadcast from M, as a receiver in A gets it.
-TEST_F(AgentNative, InANamespaceAnswersTheMacOfTheAdapterThatOwnsTheAddressAndGetsAWake) {
-  const AgentSide side;
-  const std::string problem = side.Make();
+TEST_F(AgentNative, InANamespaceAnswersTheMacOfTheAdapterThatOwnsTheAddress) {
+  const Namespaces ns{{"orvel-a-" + std::to_string(getpid()), "orvel-m-" + std::to_string(getpid())}};
+  const std::string problem = ns.Make(
+      "ip netns add $0; ip netns add $1;"
+      "ip -n $0 link add a1 address 02:00:00:00:00:01 type veth peer name m1 netns $1;"
+      "ip -n $0 link add a2 address 02:00:00:00:00:02 type veth peer name m2 netns $1;"
+      "ip -n $0 tuntap add dev t3 mode tun;"
+      "ip -n $0 addr add 192.0.2.1/24 dev a1; ip -n $0 addr add 198.51.100.1/24 dev a2;"
+      "ip -n $0 addr add 203.0.113.1/32 dev t3;"
+      "ip -n $1 addr add 192.0.2.2/24 dev m1; ip -n $1 addr add 198.51.100.2/24 dev m2;"
+      "for l in a1 a2 t3; do ip -n $0 link set $l up; done;"
+      "for l in m1 m2; do ip -n $1 link set $l up; done;"
+      "ip -n $1 route add 203.0.113.1/32 via 192.0.2.1;"
+      "ip -n $0 -o link show dev t3 | grep -q link/none");
   if (!problem.empty()) GTEST_SKIP() << "no network namespace here, scenario skipped: " << problem;
-  StartAgent({"ip", "netns", "exec", side.a});
+  StartAgent({"ip", "netns", "exec", ns.names[0]});
   const struct {
     const char* address;
     int exit_code;
@@ -574,26 +519,10 @@ TEST_F(AgentNative, InANamespaceAnswersTheMacOfTheAdapterThatOwnsTheAddressAndGe
        "no MAC address known for the address this connection arrived on (status 2)\n"},
   };
   for (const auto& r : rows) {
-    const e2e::RunResult got = side.Pwrctl({"mac", r.address + (":" + std::to_string(site_.port))});
+    const e2e::RunResult got = ns.Mac(r.address, site_.port);
     EXPECT_EQ(got.exit_code, r.exit_code) << r.address << ": " << got.out;
     EXPECT_EQ(got.out, r.out) << r.address;
   }
-  const std::string received = kSource + "/build/native/agent-e2e/wake.out";
-  const e2e::Background receiver(
-      {"ip", "netns", "exec", side.a, "python3", "-c",
-       "import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM);"
-       "s.bind(('0.0.0.0', 9)); s.settimeout(20); print('ready', flush=True);"
-       "d, a = s.recvfrom(512); print(d.hex(), a[0])"},
-      {}, received);
-  ASSERT_TRUE(WaitFor([&] { return logtest::ReadAll(received) == "ready\n"; }));
-  const e2e::RunResult wake = side.Pwrctl({"wake", "--to", "192.0.2.255", "02:00:00:00:00:01"});
-  EXPECT_EQ(wake.exit_code, 0) << wake.out;
-  std::string magic(12, 'f');
-  for (int i = 0; i < 16; ++i) magic += "020000000001";
-  // Its bytes and its sender, M's end of pair 1.
-  const std::string wanted = "ready\n" + magic + " 192.0.2.2\n";
-  EXPECT_TRUE(WaitFor([&] { return logtest::ReadAll(received) == wanted; }))
-      << logtest::ReadAll(received);
   StopAgent();
   // All three from the adapter list made at start-up; none asked for afresh.
   ExpectCounts(site_.Trace(), {{"Get MACAddress : Address = 020000000001", 1},
@@ -611,7 +540,7 @@ TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInI
   Configure("", /*configured=*/false);
   Wine({"net", "start", kService});
   EXPECT_TRUE(cwd.WaitForTrace("Error getservbyname() : Code = ", 20000, /*prefix=*/true));
-  EXPECT_EQ(State(), "RUNNING");
+  EXPECT_TRUE(In("RUNNING"));
   EXPECT_FALSE(Listening(site_.port));
   EXPECT_LT(StopAgent(), 1.0 + kSlack);
   ExpectCleanStop(cwd, {kStarted, kEnded});
@@ -658,10 +587,7 @@ TEST_F(PowerOffUnderWine, CancelledCountdownKeepsServingAndASecondOffRunsNone) {
   }
   StopAgent();
   EXPECT_EQ(Count(site_.Trace(), "Error WaitForSingleObject() : Code = ", true), 1u);
-  ExpectCounts(site_.Trace(), {{"CountDown finished", 1},
-                               {"CountDown() finished : Code = 0", 1},
-                               {"System Shutdown : Code = 0", 0},
-                               {"ExitWindowsEx call.", 0}});
+  ExpectCounts(site_.Trace(), {{"CountDown finished", 1}, {"CountDown() finished : Code = 0", 1}});
   EXPECT_EQ(Countdowns(site_), 1u);
   EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kOffReceived, kCancelled, kEnded}));
 }
@@ -682,7 +608,7 @@ TEST_F(PowerOffUnderWine, StopDuringTheCountdownRequestsNoPowerOff) {
   EXPECT_NE(Wine({"sc", "query", kService}).out.find("WAIT_HINT          : 0x7530"),
             std::string::npos);
   m.reset();  // the connection's thread ends, and with it the stop's wait
-  EXPECT_TRUE(WaitFor([] { return State() == "STOPPED"; }, 60000));
+  EXPECT_TRUE(WaitFor([] { return In("STOPPED"); }, 60000));
   const Texts trace = site_.Trace();
   EXPECT_TRUE(InOrder(trace, {"System Shutdown : Code = 0", "ExitWindowsEx call loop fin.",
                               "CountDown finished", "CountDown() finished : Code = 0"}));
@@ -703,9 +629,6 @@ TEST_F(PowerOffUnderWine, ConsentingCountdownOrNoneMeansPowerOff) {
     const Texts trace = site_.Trace();
     EXPECT_TRUE(InOrder(trace, {Line("OFF Command Received :"), Line("Response Data Send :"),
                                 "System Shutdown : Code = 0", "ExitWindowsEx call."}));
-    // The process ended in the loop that repeats the request.
-    EXPECT_EQ(Count(trace, "ExitWindowsEx call loop fin."), 0u);
-    EXPECT_EQ(Count(trace, "CountDown finished"), 0u);
     EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kShutdown}));
     prefix_->Stop();
     ASSERT_TRUE(prefix_->Start());

@@ -1,5 +1,5 @@
-// pwrctl's target lists, wake lists and magic packet: which hosts a text
-// names, which it refuses, and the bytes that go out for a MAC.
+// pwrctl's target lists and wake lists: which hosts a text names, which it
+// refuses, and which MAC texts a wake takes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -74,16 +74,11 @@ TEST(Targets, FilesGiveTheirFirstWordsAndWakeListsTheirMacs) {
   EXPECT_EQ(WakeFileMacs(table), (std::vector<std::string>{"00-11-22-AB-CD-EF", "001122334455"}));
 }
 
-TEST(Wake, EachNotationGivesTheSameMagicPacket) {
-  std::vector<uint8_t> expected(6, 0xFF);
-  for (int i = 0; i < 16; ++i) expected.insert(expected.end(), {0x00, 0x11, 0x22, 0xAB, 0xCD, 0xEF});
+// pwrctl_test checks the magic packet's bytes.
+TEST(Wake, EachNotationGivesTheSameMac) {
   for (const char* text : {"00-11-22-AB-CD-EF", "00:11:22:ab:cd:ef", "001122AbCdEf"}) {
-    SCOPED_TRACE(text);
     uint8_t mac[6];
-    std::vector<uint8_t> packet(kMagicPacketSize);
-    ASSERT_TRUE(ParseMac(text, mac));
-    BuildMagicPacket(mac, packet.data());
-    EXPECT_EQ(packet, expected);
+    EXPECT_TRUE(ParseMac(text, mac) && FormatMac(mac) == "00-11-22-AB-CD-EF") << text;
   }
   for (const char* text : {"00-11:22-AB-CD-EF", "00-11-22-AB-CD-E", "0011223344", "00112233445G",
                            "00-11-22-AB-CD-EF0", "00.11.22.AB.CD.EF", ""}) {
