@@ -101,14 +101,6 @@ bool Listening(uint16_t port) {
   return logtest::ReadAll("/proc/net/tcp").find(want) != std::string::npos;
 }
 
-uint16_t FreePort() {
-  platform::Socket s = platform::Socket::Create();
-  platform::Ipv4Address bound{0, 0};
-  if (!s.Bind(platform::Ipv4Address{htonl(INADDR_LOOPBACK), 0}) || !s.LocalAddress(&bound))
-    return 0;
-  return ntohs(bound.port);
-}
-
 // A manager's connection to the agent on loopback.
 class Manager {
  public:
@@ -254,7 +246,7 @@ class AgentUnderWine : public ::testing::Test {
       fs::copy_file(e2e::WinBinDir(kSource) + "/" + exe, orvel / exe,
                     fs::copy_options::overwrite_existing);
     }
-    site_.port = FreePort();
+    site_.port = e2e::FreePort();
     Wine({"sc", "delete", kService});
     ASSERT_EQ(Wine({"sc", "create", kService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
   }
@@ -326,7 +318,7 @@ class AgentNative : public ::testing::Test {
     const fs::path dir = kSource + "/build/native/agent-e2e";
     fs::remove_all(dir);
     fs::create_directories(dir / "log");
-    site_ = {FreePort(), dir / "log"};
+    site_ = {e2e::FreePort(), dir / "log"};
     std::ofstream(dir / "services") << "QX_WOL_AGT " << site_.port << "/tcp\n";
     std::ofstream(dir / "agent.conf")
         << "LogFilePath=" << site_.log_dir.string() << "\nCountdownCmd=false\n"
