@@ -115,32 +115,80 @@ TEST(AdapterList, BuiltFromTheNetbiosReplies) {
   NetbiosCall = platform::Netbios;
 }
 
-// The answer to a MAC request: the NetBIOS list first, then the adapters as
-// they are now, for an address the list has no valid entry for.
-TEST(AdapterList, ReachedMacFallsBackToTheAdapterThatOwnsTheAddress) {
+// The answer to a MAC request: the NetBIOS list first, then the adapters'
+// table, read again when it is 1 s old or lacks the address; never for a
+// loopback address.
+TEST(AdapterList, ReachedMacFallsBackToTheAdaptersTableReadAtMostASecondAgo) {
+  const auto real_clock = AdapterClockMs;
   NetbiosCall = ScriptedNetbios;
-  // The adapters as they are now own 10.0.0.x as 02AABBCCDD0x, for every x but 7.
-  AdapterMacCall = [](uint32_t address, uint8_t mac[6]) {
-    const uint8_t owned[6] = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, static_cast<uint8_t>(address >> 24)};
-    std::memcpy(mac, owned, 6);
-    return mac[5] != 7;
+  static std::vector<platform::AdapterAddress> now;  // the adapters as they are
+  static int reads;
+  static uint64_t clock_ms;
+  static bool readable;
+  AdapterTableCall = [](std::vector<platform::AdapterAddress>* table) {
+    ++reads;
+    *table = now;
+    return readable;
+  };
+  AdapterClockMs = [] { return clock_ms; };
+  // 10.0.0.host as 02AABBCCDD followed by `last`; a tunnel's address when last is 0.
+  const auto owned = [](uint8_t host, uint8_t last) {
+    platform::AdapterAddress a{10u | uint32_t{host} << 24, {0x02, 0xAA, 0xBB, 0xCC, 0xDD, last},
+                               last != 0};
+    return a;
   };
   logtest::ScratchLogDir dir;
   enum_code = 0;
   lanas = {{0, 1, 0x10}, {1, 5, 0x20, 0, 0, 0, 0x34}};  // 10.0.0.5: adapter status failed
   BuildAdapterList();
   const size_t built = dir.Texts("QX_WOL_A.LOG").size();
-  const std::pair<uint8_t, const char*> cases[] = {
-      {1, "101112131415"}, {9, "02AABBCCDD09"}, {5, "02AABBCCDD05"}, {7, ""}};
-  for (const auto& [host, mac] : cases) EXPECT_EQ(MacOf(FindReachedMac, host), mac) << +host;
-  // A trace line for each answer of the fallback, none for the others.
+  const std::vector<platform::AdapterAddress> first = {owned(9, 0x09), owned(5, 0x05),
+                                                       owned(7, 0)},
+                                              later = {owned(9, 0x99), owned(8, 0x08)};
+  // host 127 stands for 127.0.0.10, 128 for 128.0.0.10 (first byte 127 or 128).
+  const struct {
+    uint64_t at_ms; const std::vector<platform::AdapterAddress>* adapters; uint8_t host;
+    const char* mac; int reads; bool readable = true;
+  } steps[] = {
+      {0, &first, 1, "101112131415", 0},    // the NetBIOS list
+      {0, &first, 127, "", 0},              // loopback: no read
+      {0, &first, 9, "02AABBCCDD09", 1},
+      {999, &first, 5, "02AABBCCDD05", 1},  // the list's invalid entry; the table reused
+      {999, &first, 7, "", 1},              // held without a hardware address
+      {999, &later, 9, "02AABBCCDD09", 1},  // a changed MAC waits for the table's age
+      {999, &later, 8, "02AABBCCDD08", 2},  // not held: read again at once
+      {1998, &first, 9, "02AABBCCDD99", 2},  // the table read at 999 still
+      {1999, &first, 9, "02AABBCCDD09", 3},  // 1 s old
+      {1999, &first, 128, "", 4, false},     // not loopback: asked; unreadable
+      {1999, &first, 9, "02AABBCCDD09", 5},  // nothing kept of the failed read
+  };
+  reads = 0;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(&s - steps);
+    clock_ms = s.at_ms;
+    now = *s.adapters;
+    readable = s.readable;
+    if (s.host < 127) {
+      EXPECT_EQ(MacOf(FindReachedMac, s.host), s.mac);
+    } else {
+      const uint32_t ip = s.host | 10u << 24;
+      uint8_t m[6];
+      EXPECT_FALSE(FindReachedMac(ip, m));
+    }
+    EXPECT_EQ(reads, s.reads);
+  }
+  // A trace line for each answer from the table, none for the others.
   const Texts trace = dir.Texts("QX_WOL_A.LOG");
+  const std::string by = "Get MACAddress by IP ";
   EXPECT_EQ(Texts(trace.begin() + built, trace.end()),
-            Texts({"Get MACAddress by IP 900000a : Address = 02AABBCCDD09",
-                   "Get MACAddress by IP 500000a : Address = 02AABBCCDD05"}));
+            Texts({by + "900000a : Address = 02AABBCCDD09", by + "500000a : Address = 02AABBCCDD05",
+                   by + "900000a : Address = 02AABBCCDD09", by + "800000a : Address = 02AABBCCDD08",
+                   by + "900000a : Address = 02AABBCCDD99", by + "900000a : Address = 02AABBCCDD09",
+                   by + "900000a : Address = 02AABBCCDD09"}));
   FreeList(&AdapterList);
   NetbiosCall = platform::Netbios;
-  AdapterMacCall = platform::AdapterMacByAddress;
+  AdapterTableCall = platform::ReadAdapterAddresses;
+  AdapterClockMs = real_clock;
 }
 
 }  // namespace

@@ -13,5 +13,9 @@ void StartListen();
 // port in network byte order. 0 otherwise.
 int GetAgentPort(platform::Ipv4Address* address);
 
+// The stop: after dwAgentEnd is 1, wakes the waiting accept thread (and any
+// started later) to see it. Called after StartListen has returned, if at all.
+void WakeAcceptThreads();
+
 // The procedure of every accept thread; the argument is not used.
 void AcceptThreadProc(void* unused);
