@@ -59,7 +59,6 @@ bool TableMac(uint32_t address, uint8_t mac[6]) {
   if (!owner) {
     t.read = AdapterTableCall(&t.entries);
     t.read_at_ms = now;
-    if (!t.read) t.entries.clear();
     owner = Owner(t, address);
   }
   if (!owner || !owner->has_mac) return false;

@@ -47,8 +47,8 @@ struct AdapterAddress {
 
 // Every IPv4 address of the adapters as they are at the call: the IP Helper
 // API on Windows (one GetAdaptersInfo call for up to about twenty adapters),
-// the interface list on Linux. The loopback is left out. False when the list
-// cannot be read.
+// the interface list on Linux. The loopback is left out. False, with the
+// table empty, when the list cannot be read.
 bool ReadAdapterAddresses(std::vector<AdapterAddress>* table);
 
 }  // namespace platform
