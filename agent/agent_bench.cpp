@@ -5,7 +5,8 @@
 // but no logging and no polling, measured in the same run. Three figures, each
 // for both: MAC round trips on one open connection (the median of 15 batches
 // of 200, the targets' batches in turn); connect-to-first-reply of
-// connections arriving at random times; and N connections of M MAC requests
+// connections arriving at random times (in four rounds of 1 s, the floor's
+// and the agent's in turn); and N connections of M MAC requests
 // each opened at once (default 1000x5), counting the requests that failed.
 // The MAC round trip is also set beside the design floor: the floor plus the
 // two trace records the agent must write per request. The floor runs in this
@@ -49,6 +50,9 @@ constexpr int kRoundTripBatches = 15;
 constexpr int kRoundTripsPerBatch = 200;
 constexpr int kArrivals = 200;
 constexpr double kArrivalSpreadS = 4.0;
+// The arrivals in rounds of 1 s, the floor's and the agent's in turn, for the
+// same reason as the batches of round trips.
+constexpr int kArrivalRounds = 4;
 constexpr auto kStepLimit = std::chrono::seconds(10);  // a connect, or one reply
 constexpr int kFloorBacklog = 1024;
 
@@ -481,11 +485,17 @@ int main(int argc, char** argv) {
 
   // The same random arrival times for both.
   std::mt19937 random(20261207);
-  std::uniform_real_distribution<double> spread(0, kArrivalSpreadS);
-  std::vector<double> arrivals(kArrivals);
-  for (double& t : arrivals) t = spread(random);
-  const Phase arrive_floor = RunClients(base, arrivals, 1);
-  const Phase arrive_agent = RunClients(agent, arrivals, 1);
+  std::uniform_real_distribution<double> spread(0, kArrivalSpreadS / kArrivalRounds);
+  Phase arrive_floor, arrive_agent;
+  for (int round = 0; round < kArrivalRounds; ++round) {
+    std::vector<double> arrivals(kArrivals / kArrivalRounds);
+    for (double& t : arrivals) t = spread(random);
+    for (Phase* p : {&arrive_floor, &arrive_agent}) {
+      const Phase r = RunClients(p == &arrive_floor ? base : agent, arrivals, 1);
+      p->sessions.insert(p->sessions.end(), r.sessions.begin(), r.sessions.end());
+      p->left_behind += r.left_behind;
+    }
+  }
 
   const std::vector<double> at_once(static_cast<size_t>(flood_connections), 0.0);
   const Phase flood_floor = RunClients(base, at_once, flood_requests);
