@@ -1,17 +1,70 @@
 #include "agent/adapters.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
 #include "log/ring_log.h"
 
+namespace {
+
+uint64_t SteadyMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+}  // namespace
+
 uint8_t (*NetbiosCall)(platform::Ncb* ncb) = platform::Netbios;
-bool (*AdapterMacCall)(uint32_t address, uint8_t mac[6]) = platform::AdapterMacByAddress;
+bool (*AdapterTableCall)(std::vector<platform::AdapterAddress>* table) =
+    platform::ReadAdapterAddresses;
+uint64_t (*AdapterClockMs)() = SteadyMs;
 
 namespace {
+
+// The adapters' table of the last read, shared by the connection threads.
+// Never destroyed: a thread that outlives the stop may still look in it.
+struct AdapterTable {
+  std::mutex lock;
+  std::vector<platform::AdapterAddress> entries;
+  uint64_t read_at_ms = 0;
+  bool read = false;
+};
+
+AdapterTable& Table() {
+  static AdapterTable* table = new AdapterTable;
+  return *table;
+}
+
+const platform::AdapterAddress* Owner(const AdapterTable& t, uint32_t address) {
+  for (const platform::AdapterAddress& a : t.entries) {
+    if (a.address == address) return &a;
+  }
+  return nullptr;
+}
+
+// The owner's hardware address from a table read at most kAdapterTableLifeMs
+// ago and holding the address, else from one read now.
+bool TableMac(uint32_t address, uint8_t mac[6]) {
+  AdapterTable& t = Table();
+  std::lock_guard<std::mutex> guard(t.lock);
+  const uint64_t now = AdapterClockMs();
+  const platform::AdapterAddress* owner =
+      t.read && now - t.read_at_ms < kAdapterTableLifeMs ? Owner(t, address) : nullptr;
+  if (!owner) {
+    t.read = AdapterTableCall(&t.entries);
+    t.read_at_ms = now;
+    owner = Owner(t, address);
+  }
+  if (!owner || !owner->has_mac) return false;
+  std::memcpy(mac, owner->mac, 6);
+  return true;
+}
 
 constexpr int kResetAttempts = 5;
 constexpr uint32_t kResetPauseMs = 1000;
@@ -143,10 +196,11 @@ bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]) {
 
 bool FindReachedMac(uint32_t local_address, uint8_t mac[6]) {
   if (FindAdapterMac(local_address, mac)) return true;
-  // Asked per request, not cached: MAC requests are rare, and the answer
-  // must follow a DHCP renewal or an adapter plugged in after start-up.
+  uint8_t first;
+  std::memcpy(&first, &local_address, 1);
+  if (first == 127) return false;
+  if (!TableMac(local_address, mac)) return false;
   // The line fits the 56 bytes of a record whatever the address.
-  if (!AdapterMacCall(local_address, mac)) return false;
   Trace("Get MACAddress by IP %x : Address = %02X%02X%02X%02X%02X%02X", local_address,
         mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
   return true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/netbios.h"
 
@@ -22,17 +23,26 @@ void BuildAdapterList();
 bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]);
 
 // The MAC a MAC request answers with: FindAdapterMac's, else that of the
-// adapter that owns local_address now, for PCs without NetBIOS over TCP/IP
-// and addresses taken on after start-up. False when neither knows one.
+// adapter that owns local_address in the adapters' table, for PCs without
+// NetBIOS over TCP/IP and addresses taken on after start-up. The table is
+// read again when older than kAdapterTableLifeMs or without local_address.
+// False when neither knows one, and at once for a loopback address
+// (127.0.0.0/8), which no adapter with a hardware address owns.
 bool FindReachedMac(uint32_t local_address, uint8_t mac[6]);
+
+// How long the adapters' table is used after it was read: a flood of MAC
+// requests reads it once a second, and an address that moved to another
+// adapter is answered rightly within that time.
+constexpr uint64_t kAdapterTableLifeMs = 1000;
 
 // Releases every entry and empties the head.
 void FreeList(AdapterEntry** head);
 
-// platform::Netbios and platform::AdapterMacByAddress by default; tests
-// script the replies through them.
+// platform::Netbios, platform::ReadAdapterAddresses and a monotonic clock in
+// milliseconds by default; tests script the replies and the time through them.
 extern uint8_t (*NetbiosCall)(platform::Ncb* ncb);
-extern bool (*AdapterMacCall)(uint32_t address, uint8_t mac[6]);
+extern bool (*AdapterTableCall)(std::vector<platform::AdapterAddress>* table);
+extern uint64_t (*AdapterClockMs)();
 
 // The largest find-name reply buffer asked for: the request's length field
 // holds no more, so a reply still too small then leaves the entry without

@@ -60,7 +60,7 @@ std::string MacOf(bool (*find)(uint32_t, uint8_t*), uint8_t host) {
   return hex;
 }
 
-TEST(AdapterList, BuiltFromTheNetbiosRepliesWithTheAdaptersAsFallback) {
+TEST(AdapterList, BuiltFromTheNetbiosReplies) {
   const std::string mac_of = "Get MACAddress : Address = ",
                     buflen = "Error Netbios()_2 : NRC_BUFLEN",
                     reset = "Error Netbios()_1 : Code = 0x23, lana_num = ";
@@ -69,22 +69,16 @@ TEST(AdapterList, BuiltFromTheNetbiosRepliesWithTheAdaptersAsFallback) {
   Texts unlimited(1985, buflen);
   unlimited.push_back(mac_of + "010203040506");
   // macs: what FindAdapterMac answers for 10.0.0.host; calls: not checked when empty.
-  // reached: what FindReachedMac answers, from the list or else from the
-  // adapters as they are now, which own 10.0.0.x as 02AABBCCDD0x for every x
-  // but 8; and the trace lines of the latter answers.
   const struct {
     std::vector<Lana> lanas; Texts trace; std::vector<std::pair<uint8_t, std::string>> macs;
     Texts calls = {}; uint32_t slept_ms = 0; int enum_code = 0;
-    std::vector<std::pair<uint8_t, std::string>> reached = {}; Texts reached_trace = {};
   } cases[] = {
       // 0: enumeration fails.
       {{}, {"Error Netbios()_0 : Code = 0x40"}, {{10, ""}}, {"55/0/256"}, 0, 0x40},
       // 1: two adapters; the list and its trace newest first.
       {{{0, 10, 0x00}, {1, 7, 0xAA}}, {mac_of + "AAABACADAEAF", mac_of + "000102030405"},
        {{10, "000102030405"}, {7, "AAABACADAEAF"}, {8, ""}},
-       {"55/0/256", "50/1/0", "120/1/37/*", "51/1/600/*", "50/0/0", "120/0/37/*", "51/0/600/*"}, 0,
-       0, {{10, "000102030405"}, {9, "02AABBCCDD09"}, {8, ""}},
-       {"Get MACAddress by IP 900000a : Address = 02AABBCCDD09"}},
+       {"55/0/256", "50/1/0", "120/1/37/*", "51/1/600/*", "50/0/0", "120/0/37/*", "51/0/600/*"}},
       // 2: a reset failing five times leaves the entry without address; a pause after each.
       {{{3, 3, 0x01, 99}, {4, 4, 0x06, 2}},
        {reset + "4", reset + "4", mac_of + "060708090A0B", reset + "3", reset + "3", reset + "3",
@@ -98,15 +92,9 @@ TEST(AdapterList, BuiltFromTheNetbiosRepliesWithTheAdaptersAsFallback) {
       {{{0, 1, 0x01, 0, 0, 0x15}}, {"Error Netbios()_2 : Code = 15"}, {{1, ""}}},
       // 6: a failed adapter status keeps its address and shadows a valid entry behind it.
       {{{0, 5, 0x01}, {1, 5, 0x06, 0, 0, 0, 0x34}},
-       {"Error GetMAC() : Code = 34", mac_of + "010203040506"}, {{5, ""}}, {}, 0, 0,
-       {{5, "02AABBCCDD05"}}, {"Get MACAddress by IP 500000a : Address = 02AABBCCDD05"}},
+       {"Error GetMAC() : Code = 34", mac_of + "010203040506"}, {{5, ""}}},
   };
   NetbiosCall = ScriptedNetbios;
-  AdapterMacCall = [](uint32_t address, uint8_t mac[6]) {
-    const uint8_t owned[6] = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, static_cast<uint8_t>(address >> 24)};
-    std::memcpy(mac, owned, 6);
-    return mac[5] != 8;
-  };
   AgentSleep = [](uint32_t ms) { slept_ms += ms; };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -120,15 +108,87 @@ TEST(AdapterList, BuiltFromTheNetbiosRepliesWithTheAdaptersAsFallback) {
     EXPECT_EQ(slept_ms, c.slept_ms);
     for (const auto& [host, mac] : c.macs) EXPECT_EQ(MacOf(FindAdapterMac, host), mac) << +host;
     ASSERT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);
-    for (const auto& [host, mac] : c.reached) EXPECT_EQ(MacOf(FindReachedMac, host), mac) << +host;
-    const Texts trace = dir.Texts("QX_WOL_A.LOG");
-    EXPECT_EQ(Texts(trace.begin() + static_cast<long>(c.trace.size()), trace.end()), c.reached_trace);
     FreeList(&AdapterList);  // freed whole, and logged even when empty
     EXPECT_EQ(AdapterList, nullptr);
     EXPECT_EQ(dir.Texts("QX_WOL_A.LOG").back(), "FreeList OK");
   }
   NetbiosCall = platform::Netbios;
-  AdapterMacCall = platform::AdapterMacByAddress;
+}
+
+// The answer to a MAC request: the NetBIOS list first, then the adapters'
+// table, read again when it is 1 s old or lacks the address; never for a
+// loopback address.
+TEST(AdapterList, ReachedMacFallsBackToTheAdaptersTableReadAtMostASecondAgo) {
+  const auto real_clock = AdapterClockMs;
+  NetbiosCall = ScriptedNetbios;
+  static std::vector<platform::AdapterAddress> now;  // the adapters as they are
+  static int reads;
+  static uint64_t clock_ms;
+  static bool readable;
+  AdapterTableCall = [](std::vector<platform::AdapterAddress>* table) {
+    ++reads;
+    *table = now;
+    return readable;
+  };
+  AdapterClockMs = [] { return clock_ms; };
+  // 10.0.0.host as 02AABBCCDD followed by `last`; a tunnel's address when last is 0.
+  const auto owned = [](uint8_t host, uint8_t last) {
+    platform::AdapterAddress a{10u | uint32_t{host} << 24, {0x02, 0xAA, 0xBB, 0xCC, 0xDD, last},
+                               last != 0};
+    return a;
+  };
+  logtest::ScratchLogDir dir;
+  enum_code = 0;
+  lanas = {{0, 1, 0x10}, {1, 5, 0x20, 0, 0, 0, 0x34}};  // 10.0.0.5: adapter status failed
+  BuildAdapterList();
+  const size_t built = dir.Texts("QX_WOL_A.LOG").size();
+  const std::vector<platform::AdapterAddress> first = {owned(9, 0x09), owned(5, 0x05),
+                                                       owned(7, 0)},
+                                              later = {owned(9, 0x99), owned(8, 0x08)};
+  // host 127 stands for 127.0.0.10, 128 for 128.0.0.10 (first byte 127 or 128).
+  const struct {
+    uint64_t at_ms; const std::vector<platform::AdapterAddress>* adapters; uint8_t host;
+    const char* mac; int reads; bool readable = true;
+  } steps[] = {
+      {0, &first, 1, "101112131415", 0},    // the NetBIOS list
+      {0, &first, 127, "", 0},              // loopback: no read
+      {0, &first, 9, "02AABBCCDD09", 1},
+      {999, &first, 5, "02AABBCCDD05", 1},  // the list's invalid entry; the table reused
+      {999, &first, 7, "", 1},              // held without a hardware address
+      {999, &later, 9, "02AABBCCDD09", 1},  // a changed MAC waits for the table's age
+      {999, &later, 8, "02AABBCCDD08", 2},  // not held: read again at once
+      {1998, &first, 9, "02AABBCCDD99", 2},  // the table read at 999 still
+      {1999, &first, 9, "02AABBCCDD09", 3},  // 1 s old
+      {1999, &first, 128, "", 4, false},     // not loopback: asked; unreadable
+      {1999, &first, 9, "02AABBCCDD09", 5},  // nothing kept of the failed read
+  };
+  reads = 0;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(&s - steps);
+    clock_ms = s.at_ms;
+    now = *s.adapters;
+    readable = s.readable;
+    if (s.host < 127) {
+      EXPECT_EQ(MacOf(FindReachedMac, s.host), s.mac);
+    } else {
+      const uint32_t ip = s.host | 10u << 24;
+      uint8_t m[6];
+      EXPECT_FALSE(FindReachedMac(ip, m));
+    }
+    EXPECT_EQ(reads, s.reads);
+  }
+  // A trace line for each answer from the table, none for the others.
+  const Texts trace = dir.Texts("QX_WOL_A.LOG");
+  const std::string by = "Get MACAddress by IP ";
+  EXPECT_EQ(Texts(trace.begin() + built, trace.end()),
+            Texts({by + "900000a : Address = 02AABBCCDD09", by + "500000a : Address = 02AABBCCDD05",
+                   by + "900000a : Address = 02AABBCCDD09", by + "800000a : Address = 02AABBCCDD08",
+                   by + "900000a : Address = 02AABBCCDD99", by + "900000a : Address = 02AABBCCDD09",
+                   by + "900000a : Address = 02AABBCCDD09"}));
+  FreeList(&AdapterList);
+  NetbiosCall = platform::Netbios;
+  AdapterTableCall = platform::ReadAdapterAddresses;
+  AdapterClockMs = real_clock;
 }
 
 }  // namespace

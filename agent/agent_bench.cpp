@@ -1,13 +1,19 @@
-// agent_bench HOST:PORT [--floor HOST:PORT] [--flood NxM]: a running agent
-// beside the floor, a plain server with the agent's framing (one receive of
-// up to 48 bytes, a 40-byte MAC reply without address for each request of 40
-// bytes or more) and a thread per connection, but no logging and no polling,
-// measured in the same run. Three figures, each for both: MAC round trips per
-// second on one open connection; connect-to-first-reply of connections
-// arriving at random times; and N connections of M MAC requests each opened
-// at once (default 1000x5), counting the requests that failed. The floor runs
-// in this process unless --floor names one served by
-// `agent_bench --serve-floor PORT [SECONDS]` (under Wine, say). Loopback only.
+// agent_bench HOST:PORT [--floor HOST:PORT] [--design-floor HOST:PORT]
+// [--flood NxM]: a running agent beside the floor, a plain server with the
+// agent's framing (one receive of up to 48 bytes, a 40-byte MAC reply without
+// address for each request of 40 bytes or more) and a thread per connection,
+// but no logging and no polling, measured in the same run. Three figures, each
+// for both: MAC round trips on one open connection (the median of 15 batches
+// of 200, the targets' batches in turn); connect-to-first-reply of
+// connections arriving at random times (in four rounds of 1 s, the floor's
+// and the agent's in turn); and N connections of M MAC requests
+// each opened at once (default 1000x5), counting the requests that failed.
+// The MAC round trip is also set beside the design floor: the floor plus the
+// two trace records the agent must write per request. The floor runs in this
+// process unless --floor names one served by
+// `agent_bench --serve-floor PORT [SECONDS]` (under Wine, say); the design
+// floor only as `agent_bench --serve-floor PORT SECONDS LOGDIR`, named by
+// --design-floor. Loopback only.
 //
 // Every wait has a deadline. A connect the kernel is still retrying when its
 // phase's deadline passes is counted as timed out and left to the process's
@@ -27,6 +33,9 @@
 #include <thread>
 #include <vector>
 
+#include <filesystem>
+
+#include "agent/agent_trace.h"
 #include "agent/protocol.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -35,9 +44,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRoundTrips = 3000;
+// MAC round trips: batches of each target in turn, so that a change of the
+// machine's load falls on all of them alike.
+constexpr int kRoundTripBatches = 15;
+constexpr int kRoundTripsPerBatch = 200;
 constexpr int kArrivals = 200;
 constexpr double kArrivalSpreadS = 4.0;
+// The arrivals in rounds of 1 s, the floor's and the agent's in turn, for the
+// same reason as the batches of round trips.
+constexpr int kArrivalRounds = 4;
 constexpr auto kStepLimit = std::chrono::seconds(10);  // a connect, or one reply
 constexpr int kFloorBacklog = 1024;
 
@@ -228,14 +243,23 @@ struct Floor {
   platform::Ipv4Address address{0, 0};
 };
 
+// The design floor writes the agent's two trace records of a MAC request, one
+// before the reply and one after it, into szLogDir.
+bool bDesignFloor = false;
+
 void FloorConnectionProc(void* arg) {
   const std::unique_ptr<platform::Socket> c(static_cast<platform::Socket*>(arg));
+  // The records as long as the agent's: over loopback, both ends are 127.0.0.1.
+  platform::Ipv4Address peer{0, 0};
+  if (bDesignFloor) c->LocalAddress(&peer);
   for (;;) {
     uint8_t block[AGENT_BLOCK_SIZE];
     if (c->Recv(block, sizeof block) < static_cast<int>(AGENT_MESSAGE_SIZE)) return;
+    if (bDesignFloor) Trace("MAC Command Received : IPaddress %x", peer.address);
     uint8_t area[AGENT_BLOCK_SIZE];
     const int size = static_cast<int>(BuildMacResponse(area, nullptr));
     if (c->Send(area, size) != size) return;
+    if (bDesignFloor) Trace("Response Data Send : IPaddress %x", peer.address);
   }
 }
 
@@ -268,15 +292,33 @@ Floor* StartFloor(unsigned port) {
   return server;
 }
 
-// MAC round trips per second over one connection; -1 when one failed.
-double RoundTripsPerSecond(const platform::Ipv4Address& target) {
-  platform::Socket s = platform::Socket::Create();
-  if (!s.Connect(target)) return -1;
-  const auto start = Clock::now();
-  for (int i = 0; i < kRoundTrips; ++i) {
-    if (Exchange(s, Clock::now() + kStepLimit) != Outcome::kOk) return -1;
+// MAC round trips per second over one connection to each target (port 0:
+// not measured), in the median batch; -1 when one failed or not measured.
+std::vector<double> RoundTripsPerSecond(const std::vector<platform::Ipv4Address>& targets) {
+  std::vector<platform::Socket> s(targets.size());
+  std::vector<std::vector<double>> batch_ms(targets.size());
+  for (size_t t = 0; t < targets.size(); ++t) {
+    if (!targets[t].port) continue;
+    s[t] = platform::Socket::Create();
+    if (!s[t].Connect(targets[t])) s[t].Close();
   }
-  return kRoundTrips / (MsSince(start) / 1000);
+  for (int b = 0; b < kRoundTripBatches; ++b) {
+    for (size_t t = 0; t < targets.size(); ++t) {
+      if (!s[t].valid()) continue;
+      const auto start = Clock::now();
+      for (int i = 0; i < kRoundTripsPerBatch && s[t].valid(); ++i) {
+        if (Exchange(s[t], Clock::now() + kStepLimit) != Outcome::kOk) s[t].Close();
+      }
+      batch_ms[t].push_back(MsSince(start));
+    }
+  }
+  std::vector<double> per_second(targets.size(), -1);
+  for (size_t t = 0; t < targets.size(); ++t) {
+    if (!s[t].valid()) continue;
+    std::sort(batch_ms[t].begin(), batch_ms[t].end());
+    per_second[t] = kRoundTripsPerBatch / (batch_ms[t][batch_ms[t].size() / 2] / 1000);
+  }
+  return per_second;
 }
 
 // q-quantile of the first-reply times; -1 when there are none.
@@ -329,9 +371,11 @@ void Row(const char* label, double agent, double base, int decimals) {
 struct Options {
   platform::Ipv4Address agent{0, 0};
   platform::Ipv4Address floor{0, 0};  // port 0: the floor runs in this process
+  platform::Ipv4Address design{0, 0};  // port 0: not measured
   int flood_connections = 1000, flood_requests = 5;
   unsigned serve_port = 0;  // --serve-floor: only serve the floor
   unsigned serve_s = 600;
+  const char* serve_log_dir = nullptr;  // --serve-floor: the design floor's
 };
 
 bool ParseNumber(const char* text, unsigned low, unsigned high, unsigned* value) {
@@ -366,13 +410,16 @@ bool ParseFlood(const char* text, int* connections, int* requests) {
 
 bool ParseOptions(int argc, char** argv, Options* o) {
   if (argc >= 3 && std::strcmp(argv[1], "--serve-floor") == 0) {
-    return argc <= 4 && ParseNumber(argv[2], 1, 65535, &o->serve_port) &&
+    o->serve_log_dir = argc == 5 ? argv[4] : nullptr;
+    return argc <= 5 && ParseNumber(argv[2], 1, 65535, &o->serve_port) &&
            (argc == 3 || ParseNumber(argv[3], 1, 86400, &o->serve_s));
   }
   if (argc < 2 || !ParseTarget(argv[1], &o->agent)) return false;
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 >= argc) return false;
     const bool ok = std::strcmp(argv[i], "--floor") == 0 ? ParseTarget(argv[i + 1], &o->floor)
+                    : std::strcmp(argv[i], "--design-floor") == 0
+                        ? ParseTarget(argv[i + 1], &o->design)
                     : std::strcmp(argv[i], "--flood") == 0
                         ? ParseFlood(argv[i + 1], &o->flood_connections, &o->flood_requests)
                         : false;
@@ -384,11 +431,17 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 // Serves the floor for a while, for agent_bench --floor in another process
 // (under Wine, beside the agent as a service).
 int ServeFloor(const Options& o) {
+  if (o.serve_log_dir) {
+    bDesignFloor = true;
+    std::snprintf(szLogDir, sizeof szLogDir, "%s%c", o.serve_log_dir,
+                  static_cast<char>(std::filesystem::path::preferred_separator));
+  }
   if (!StartFloor(o.serve_port)) {
     std::fprintf(stderr, "agent_bench: cannot serve the floor on 127.0.0.1:%u\n", o.serve_port);
     return 1;
   }
-  std::printf("floor serving on 127.0.0.1:%u for %u s\n", o.serve_port, o.serve_s);
+  std::printf("%s serving on 127.0.0.1:%u for %u s\n", bDesignFloor ? "design floor" : "floor",
+              o.serve_port, o.serve_s);
   std::fflush(stdout);
   const auto end = Clock::now() + std::chrono::seconds(o.serve_s);
   while (Clock::now() < end) platform::SleepMs(1000);
@@ -402,10 +455,12 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: agent_bench HOST:PORT [--floor HOST:PORT] [--flood NxM]\n"
-                 "       agent_bench --serve-floor PORT [SECONDS]\n"
+                 "usage: agent_bench HOST:PORT [--floor HOST:PORT] [--design-floor HOST:PORT]\n"
+                 "                   [--flood NxM]\n"
+                 "       agent_bench --serve-floor PORT [SECONDS [LOGDIR]]\n"
                  "HOST is a loopback address; the agent runs, --floor names a floor\n"
-                 "served by another agent_bench, else this one serves it\n");
+                 "served by another agent_bench, else this one serves it; with LOGDIR\n"
+                 "the floor served is the design floor, which logs there\n");
     return 2;
   }
   if (o.serve_port) return ServeFloor(o);
@@ -419,19 +474,28 @@ int main(int argc, char** argv) {
   }
   const int flood_connections = o.flood_connections, flood_requests = o.flood_requests;
   const platform::Ipv4Address agent = o.agent, base = o.floor;
-  std::printf("agent %s, floor %s\n", Text(agent).c_str(), Text(base).c_str());
+  std::printf("agent %s, floor %s", Text(agent).c_str(), Text(base).c_str());
+  if (o.design.port) std::printf(", design floor %s", Text(o.design).c_str());
+  std::printf("\n");
   std::fflush(stdout);
 
-  const double trips_floor = RoundTripsPerSecond(base);
-  const double trips_agent = RoundTripsPerSecond(agent);
+  const std::vector<double> trips = RoundTripsPerSecond({agent, base, o.design});
+  const double trips_agent = trips[0], trips_floor = trips[1], trips_design = trips[2];
+  const auto ms_of = [](double per_second) { return per_second > 0 ? 1000 / per_second : -1; };
 
   // The same random arrival times for both.
   std::mt19937 random(20261207);
-  std::uniform_real_distribution<double> spread(0, kArrivalSpreadS);
-  std::vector<double> arrivals(kArrivals);
-  for (double& t : arrivals) t = spread(random);
-  const Phase arrive_floor = RunClients(base, arrivals, 1);
-  const Phase arrive_agent = RunClients(agent, arrivals, 1);
+  std::uniform_real_distribution<double> spread(0, kArrivalSpreadS / kArrivalRounds);
+  Phase arrive_floor, arrive_agent;
+  for (int round = 0; round < kArrivalRounds; ++round) {
+    std::vector<double> arrivals(kArrivals / kArrivalRounds);
+    for (double& t : arrivals) t = spread(random);
+    for (Phase* p : {&arrive_floor, &arrive_agent}) {
+      const Phase r = RunClients(p == &arrive_floor ? base : agent, arrivals, 1);
+      p->sessions.insert(p->sessions.end(), r.sessions.begin(), r.sessions.end());
+      p->left_behind += r.left_behind;
+    }
+  }
 
   const std::vector<double> at_once(static_cast<size_t>(flood_connections), 0.0);
   const Phase flood_floor = RunClients(base, at_once, flood_requests);
@@ -439,6 +503,9 @@ int main(int argc, char** argv) {
 
   std::printf("%-46s %12s %12s %9s\n", "", "agent", "floor", "ratio");
   Row("MAC round trips per second, one connection", trips_agent, trips_floor, 0);
+  Row("  one round trip, ms", ms_of(trips_agent), ms_of(trips_floor), 3);
+  Row("  beside the design floor (+2 log records), ms", ms_of(trips_agent), ms_of(trips_design),
+      3);
   char label[96];
   std::snprintf(label, sizeof label, "%d arrivals over %.0f s: first reply, median ms",
                 kArrivals, kArrivalSpreadS);

@@ -69,6 +69,8 @@ void AgentStop() {
   bStopSequenceRan = true;
   // Start-up clears this flag; a stop that came during start-up must win.
   dwServiceStop = 1;
+  // Under the lock: StartListen has made the signal, or never will.
+  WakeAcceptThreads();
 
   for (int pauses = 0; ThreadCnt != 0;) {
     platform::SleepMs(kThreadWaitMs);

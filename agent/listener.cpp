@@ -16,8 +16,9 @@ namespace {
 
 constexpr int kSocketAttempts = 5;
 constexpr unsigned kSocketRetryMs = 20;
-// The longest wait for a connection before dwAgentEnd is looked at again.
-constexpr unsigned kAcceptWaitMs = 100;
+// Where no stop signal could be made: the longest wait for a connection
+// before dwAgentEnd is looked at again.
+constexpr unsigned kAcceptPollMs = 100;
 // After an accept error, so that a lasting one cannot spin the chain.
 constexpr unsigned kAcceptErrorPauseMs = 100;
 constexpr unsigned kThreadRetryMs = 100;
@@ -34,6 +35,13 @@ constexpr size_t kPortValueBytes = 64;
 platform::Socket& hListenSocket() {
   static platform::Socket* socket = new platform::Socket;
   return *socket;
+}
+
+// Raised by the stop sequence; ends the wait of every accept thread, of
+// those started later too. Made before the first accept thread starts.
+platform::WakeSignal& hStopSignal() {
+  static platform::WakeSignal* signal = new platform::WakeSignal;
+  return *signal;
 }
 
 void StartSuccessor() {
@@ -123,10 +131,13 @@ void AcceptAndServe() {
   platform::Socket connection;
   platform::Ipv4Address peer{0, 0};
   for (;;) {
-    // Accepts as soon as a connection arrives. A failed wait is followed by
-    // accept too, so that its error is the one logged.
-    const int ready = hListenSocket().WaitReadable(kAcceptWaitMs);
-    if (ready != 0) connection = hListenSocket().Accept(&peer);
+    // Accepts as soon as a connection arrives, and sleeps until then: only
+    // the stop wakes it otherwise. A failed wait is followed by accept too, so
+    // that its error is the one logged.
+    const bool signalled = hStopSignal().valid();
+    const int ready = hListenSocket().WaitReadable(
+        signalled ? platform::kWaitForever : kAcceptPollMs, &hStopSignal());
+    if (ready == 1 || ready == -1) connection = hListenSocket().Accept(&peer);
     const int error = connection.valid() ? 0 : platform::SocketError();
     if (dwAgentEnd == 1) {
       dwThreadEnd = 1;
@@ -135,7 +146,7 @@ void AcceptAndServe() {
     }
     if (connection.valid()) break;
     // A connection the peer reset before accept also ends as would-block.
-    if (ready == 0 || platform::IsWouldBlock(error)) continue;
+    if (ready == 0 || ready == 2 || platform::IsWouldBlock(error)) continue;
     platform::SleepMs(kAcceptErrorPauseMs);
     StartSuccessor();
     Trace("Error accept() : Code = %d", error);
@@ -229,6 +240,7 @@ void StartListen() {
     WriteLog("ioctlsocket 非中断ﾓｰﾄﾞ Error", LOG_AGENT);
     return;
   }
+  hStopSignal() = platform::WakeSignal::Create();
   // A failed start is neither retried nor logged; the port stays unserved.
   platform::StartDetachedThread(AcceptThreadProc, nullptr, kThreadStackBytes);
 }
@@ -237,4 +249,8 @@ void AcceptThreadProc(void* /*unused*/) {
   ++ThreadCnt;
   AcceptAndServe();
   --ThreadCnt;
+}
+
+void WakeAcceptThreads() {
+  if (hStopSignal().valid()) hStopSignal().Raise();
 }

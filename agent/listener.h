@@ -5,7 +5,8 @@
 
 #include "platform/socket.h"
 
-// Opens the agent's port (GetAgentPort) and starts the first accept thread. Failures are logged; the service then runs without a port.
+// Opens the agent's port (GetAgentPort) and starts the first accept thread.
+// Failures are logged; the service then runs without a port.
 void StartListen();
 
 // 1 when the port was found: address 0 (INADDR_ANY), the port in network
@@ -17,6 +18,10 @@ int GetAgentPort(platform::Ipv4Address* address);
 // The Port value: decimal digits only (leading zeros allowed, as Windows
 // Installer reads a number), 1 to 65535. The port in host byte order.
 bool ParseAgentPort(const char* text, uint16_t* port);
+
+// The stop: after dwAgentEnd is 1, wakes the waiting accept thread (and any
+// started later) to see it. Called after StartListen has returned, if at all.
+void WakeAcceptThreads();
 
 // The procedure of every accept thread; the argument is not used.
 void AcceptThreadProc(void* unused);

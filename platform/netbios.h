@@ -1,10 +1,11 @@
 // The NetBIOS requests the agent makes to learn its adapters. Windows answers
 // them through netapi32; Linux has no NetBIOS, so there the same requests are
-// answered from the network interface list. Beside them, a direct question
-// for the adapter that owns an address, for PCs where NetBIOS has no answer.
+// answered from the network interface list. Beside them, the adapters'
+// addresses read directly, for PCs where NetBIOS has no answer.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace platform {
 
@@ -36,11 +37,18 @@ constexpr uint32_t kFindNameDestOffset = 3;     // destination_addr in FIND_NAME
 // Issues one synchronous request; the result is also left in ncb->retcode.
 uint8_t Netbios(Ncb* ncb);
 
-// The six-byte hardware address of the adapter that owns the IPv4 address
-// (network byte order), read from the adapters as they are at the call: the
-// IP Helper API on Windows, the interface list on Linux. False for an
-// address that no adapter with a six-byte hardware address owns (the
-// loopback among them), and when the list cannot be read.
-bool AdapterMacByAddress(uint32_t address, uint8_t mac[6]);
+// One IPv4 address of an adapter, and the adapter's hardware address when it
+// has one of six bytes.
+struct AdapterAddress {
+  uint32_t address;  // network byte order
+  uint8_t mac[6];
+  bool has_mac;
+};
+
+// Every IPv4 address of the adapters as they are at the call: the IP Helper
+// API on Windows (one GetAdaptersInfo call for up to about twenty adapters),
+// the interface list on Linux. The loopback is left out. False, with the
+// table empty, when the list cannot be read.
+bool ReadAdapterAddresses(std::vector<AdapterAddress>* table);
 
 }  // namespace platform

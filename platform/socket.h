@@ -19,6 +19,35 @@ struct Ipv4Address {
   uint16_t port;     // sin_port, network byte order
 };
 
+// Socket::WaitReadable's timeout that never runs out.
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// A flag that ends Socket::WaitReadable on other threads, and stays raised:
+// an eventfd on Linux; on Windows, whose Sockets 1.1 wait on sockets only, a
+// datagram socket on the loopback that sends itself one byte, left unread.
+// Not inherited by child processes.
+class WakeSignal {
+ public:
+  WakeSignal() = default;
+  WakeSignal(WakeSignal&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+  WakeSignal& operator=(WakeSignal&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
+  WakeSignal(const WakeSignal&) = delete;
+  WakeSignal& operator=(const WakeSignal&) = delete;
+  ~WakeSignal();
+
+  // Not valid() on failure.
+  static WakeSignal Create();
+  bool valid() const { return handle_ != -1; }
+  bool Raise();
+
+ private:
+  friend class Socket;
+  intptr_t handle_ = -1;
+};
+
 class Socket {
  public:
   Socket() = default;
@@ -53,8 +82,9 @@ class Socket {
   int Recv(void* buffer, int size);
   // Bytes sent, -1 on error. Never raises a signal on a closed peer.
   int Send(const void* buffer, int size);
-  // 1 readable (data or end of stream), 0 timed out, -1 error.
-  int WaitReadable(uint32_t timeout_ms);
+  // 1 readable (data or end of stream), 0 timed out, -1 error; 2 when
+  // `wake` is given, valid and raised, whether or not the socket is readable.
+  int WaitReadable(uint32_t timeout_ms, const WakeSignal* wake = nullptr);
   bool LocalAddress(Ipv4Address* local);
 
  private:

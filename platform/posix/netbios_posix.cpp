@@ -31,11 +31,14 @@ struct Lana {
   bool has_mac;
 };
 
-// At most `limit` entries: the NetBIOS numbering has room for 254.
-std::vector<Lana> ListLanas(size_t limit = kMaxLanas) {
+// At most `limit` entries: the NetBIOS numbering has room for 254. `read`
+// tells whether the list could be read at all.
+std::vector<Lana> ListLanas(size_t limit = kMaxLanas, bool* read = nullptr) {
   std::vector<Lana> lanas;
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return lanas;
+  const bool listed = getifaddrs(&list) == 0;
+  if (read) *read = listed;
+  if (!listed) return lanas;
   for (const ifaddrs* i = list; i; i = i->ifa_next) {
     if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
     if ((i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_UP)) continue;
@@ -102,14 +105,17 @@ uint8_t Netbios(Ncb* ncb) {
   return ncb->retcode;
 }
 
-bool AdapterMacByAddress(uint32_t address, uint8_t mac[6]) {
+bool ReadAdapterAddresses(std::vector<AdapterAddress>* table) {
+  table->clear();
+  bool read = false;
   // Every address counts here, past the 254 that NetBIOS numbers too.
-  for (const Lana& l : ListLanas(SIZE_MAX)) {
-    if (!l.has_mac || std::memcmp(l.address, &address, 4) != 0) continue;
-    std::memcpy(mac, l.mac, 6);
-    return true;
+  for (const Lana& l : ListLanas(SIZE_MAX, &read)) {
+    AdapterAddress a{0, {}, l.has_mac};
+    std::memcpy(&a.address, l.address, 4);
+    std::memcpy(a.mac, l.mac, 6);
+    table->push_back(a);
   }
-  return false;
+  return read;
 }
 
 }  // namespace platform

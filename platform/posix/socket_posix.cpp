@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -162,9 +163,11 @@ int Socket::Send(const void* buffer, int size) {
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int Socket::WaitReadable(uint32_t timeout_ms) {
-  pollfd p{static_cast<int>(handle_), POLLIN, 0};
-  const int n = poll(&p, 1, static_cast<int>(timeout_ms));
+int Socket::WaitReadable(uint32_t timeout_ms, const WakeSignal* wake) {
+  pollfd p[2] = {{static_cast<int>(handle_), POLLIN, 0}, {-1, POLLIN, 0}};
+  if (wake && wake->valid()) p[1].fd = static_cast<int>(wake->handle_);
+  const int n = poll(p, 2, timeout_ms == kWaitForever ? -1 : static_cast<int>(timeout_ms));
+  if (n > 0 && p[1].revents) return 2;
   return n < 0 ? -1 : (n > 0 ? 1 : 0);
 }
 
@@ -178,6 +181,21 @@ bool Socket::LocalAddress(Ipv4Address* local) {
   local->address = sa.sin_addr.s_addr;
   local->port = sa.sin_port;
   return true;
+}
+
+WakeSignal::~WakeSignal() {
+  if (handle_ != -1) close(static_cast<int>(handle_));
+}
+
+WakeSignal WakeSignal::Create() {
+  WakeSignal w;
+  w.handle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  return w;
+}
+
+bool WakeSignal::Raise() {
+  const uint64_t one = 1;
+  return write(static_cast<int>(handle_), &one, sizeof one) == sizeof one;
 }
 
 int SocketsStartup() { return 0; }

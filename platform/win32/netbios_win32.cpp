@@ -30,18 +30,22 @@ uint8_t Netbios(Ncb* n) {
   return rc;
 }
 
-bool AdapterMacByAddress(uint32_t address, uint8_t mac[6]) {
-  // The list can grow between the call that sizes it and the one that reads it.
-  std::vector<unsigned char> buffer(sizeof(IP_ADAPTER_INFO));
+bool ReadAdapterAddresses(std::vector<AdapterAddress>* table) {
+  table->clear();
+  // Room for about twenty adapters at the first call, which would otherwise
+  // only size the buffer (a call costs milliseconds under Wine). The list can
+  // grow between a call that sizes it and the one that reads it.
+  std::vector<unsigned char> buffer(16 * 1024);
   ULONG size = static_cast<ULONG>(buffer.size());
   DWORD rc = ERROR_BUFFER_OVERFLOW;
   for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buffer.resize(size);
     rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
   }
+  // No adapter at all is an empty list, not a failure.
+  if (rc == ERROR_NO_DATA) return true;
   if (rc != NO_ERROR) return false;
   for (const auto* a = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()); a; a = a->Next) {
-    if (a->AddressLength != 6) continue;
     for (const IP_ADDR_STRING* ip = &a->IpAddressList; ip; ip = ip->Next) {
       unsigned b[4];
       char end;
@@ -52,12 +56,15 @@ bool AdapterMacByAddress(uint32_t address, uint8_t mac[6]) {
       }
       const uint8_t owned[4] = {static_cast<uint8_t>(b[0]), static_cast<uint8_t>(b[1]),
                                 static_cast<uint8_t>(b[2]), static_cast<uint8_t>(b[3])};
-      if (std::memcmp(owned, &address, 4) != 0) continue;
-      std::memcpy(mac, a->Address, 6);
-      return true;
+      AdapterAddress entry{0, {}, a->AddressLength == 6};
+      std::memcpy(&entry.address, owned, 4);
+      // 0.0.0.0 stands for an adapter without an address.
+      if (entry.address == 0) continue;
+      if (entry.has_mac) std::memcpy(entry.mac, a->Address, 6);
+      table->push_back(entry);
     }
   }
-  return false;
+  return true;
 }
 
 }  // namespace platform

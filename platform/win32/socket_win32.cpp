@@ -121,14 +121,17 @@ int Socket::Send(const void* buffer, int size) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-int Socket::WaitReadable(uint32_t timeout_ms) {
+int Socket::WaitReadable(uint32_t timeout_ms, const WakeSignal* wake) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(S(handle_), &set);
+  const bool waking = wake && wake->valid();
+  if (waking) FD_SET(S(wake->handle_), &set);
   timeval tv;
   tv.tv_sec = static_cast<long>(timeout_ms / 1000);
   tv.tv_usec = static_cast<long>(timeout_ms % 1000) * 1000;
-  const int n = select(0, &set, nullptr, nullptr, &tv);
+  const int n = select(0, &set, nullptr, nullptr, timeout_ms == kWaitForever ? nullptr : &tv);
+  if (n > 0 && waking && FD_ISSET(S(wake->handle_), &set)) return 2;
   return n == SOCKET_ERROR ? -1 : (n > 0 ? 1 : 0);
 }
 
@@ -140,6 +143,35 @@ bool Socket::LocalAddress(Ipv4Address* local) {
   local->address = sa.sin_addr.s_addr;
   local->port = sa.sin_port;
   return true;
+}
+
+WakeSignal::~WakeSignal() {
+  if (handle_ != -1) closesocket(S(handle_));
+}
+
+WakeSignal WakeSignal::Create() {
+  WakeSignal w;
+  const SOCKET h = socket(AF_INET, SOCK_DGRAM, 0);
+  if (h == INVALID_SOCKET) return w;
+  w.handle_ = static_cast<intptr_t>(h);
+  KeepFromChildren(h);
+  // Bound to a free loopback port and connected to itself: Raise is one send.
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof sa;
+  if (bind(h, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 ||
+      getsockname(h, reinterpret_cast<sockaddr*>(&sa), &len) != 0 ||
+      connect(h, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    return WakeSignal();  // `w` closes the socket
+  }
+  return w;
+}
+
+bool WakeSignal::Raise() {
+  const char one = 1;
+  return send(S(handle_), &one, 1, 0) == 1;
 }
 
 int SocketsStartup() {
