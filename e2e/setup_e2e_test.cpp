@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,26 @@ TEST_F(SetupUnderWine, InstallsFromFourDisks) {
   EXPECT_TRUE(fs::exists(C() / kStartMenu / "ORVEL Nimbrel" / u8"ﾏﾈｰｼﾞｬ.lnk"));
   EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));
   EXPECT_TRUE(fs::exists(C() / "Tmp"));
+
+  // Installing again and cancelling at a disk prompt leaves the installation
+  // as it was, byte for byte: none of its files was this run's to delete.
+  const auto installation = [] {
+    std::string all = Values(kManagerKey, {"Pathname", "Version", "DLLVersion"}) +
+                      Values(kUninstallKey, {"DisplayName", "UninstallString"});
+    for (const auto& e : fs::directory_iterator(C() / kInstallDir))
+      all += e.path().filename().string() + ": " + logtest::ReadAll(e.path()) + "\n";
+    return all;
+  };
+  const std::string before = installation();
+  {
+    e2e::Background setup = Start();
+    Ui({"browse", "C:\\ORVEL\\Manager"});
+    ChangeDisk(2, "disk");
+    Answer(DiskPrompt(3), "yellow", "cancel", "2", kPromptButtons);
+    EXPECT_EQ(ExitCode(setup), 1);
+  }
+  EXPECT_EQ(installation(), before);
+  EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));
 }
 
 TEST_F(SetupUnderWine, RollsBackWhatFailsAndRefusesOldWindows) {
@@ -194,14 +215,19 @@ TEST_F(SetupUnderWine, RollsBackWhatFailsAndRefusesOldWindows) {
     EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));
     EXPECT_EQ(Values(kManagerKey, {"Pathname"}), "");
   }
-  // Settings that cannot be written: the installed files go again.
+  // Settings that cannot be written: the installed files go again, but not
+  // the user's own file of a listed name, which was there before.
   {
     FreshPc();
     ASSERT_EQ(Driver(*prefix_, {"volatile-key", "Software\\VANTREX\\ORVEL_MANAGER\\Nimbrel"}).exit_code, 0);
+    const fs::path users = C() / kInstallDir / "wakedesk.hlp";
+    std::ofstream(users, std::ios::binary) << "the user's own";
     e2e::Background setup = Start();
     ChooseFolderAndDisks();
     Answer(kRegistryFailed, "red", "registry");
     EXPECT_EQ(ExitCode(setup), 1);
+    EXPECT_EQ(logtest::ReadAll(users), "the user's own");
+    fs::remove(users);
     EXPECT_TRUE(fs::is_empty(C() / kInstallDir));
     EXPECT_EQ(Values(kUninstallKey, {"UninstallString"}), "");
     EXPECT_FALSE(fs::exists(C() / "Tmp/TAV_TMP"));

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -68,6 +69,29 @@ const char* DestinationFolder(const SetupState& s, int32_t destination) {
     default:
       return nullptr;
   }
+}
+
+// The file system compares names without regard to case; so does this,
+// character by character in the code page.
+bool SameFileName(const char* a, const char* b) {
+  WCHAR wideA[REMOVE_NAME_MAX + 1], wideB[REMOVE_NAME_MAX + 1];
+  if (!MultiByteToWideChar(CP_ACP, 0, a, -1, wideA, REMOVE_NAME_MAX + 1) ||
+      !MultiByteToWideChar(CP_ACP, 0, b, -1, wideB, REMOVE_NAME_MAX + 1)) {
+    return false;
+  }
+  CharUpperW(wideA);
+  CharUpperW(wideB);
+  return std::wcscmp(wideA, wideB) == 0;
+}
+
+bool PlacedInInstallFolder(const SetupState& s, const char* name) {
+  for (const DiskFileEntry* head : s.diskLists) {
+    for (const DiskFileEntry* e = head; e; e = e->next) {
+      if (e->placed && e->destination == DEST_INSTALL_FOLDER && SameFileName(e->name, name))
+        return true;
+    }
+  }
+  return false;
 }
 
 void ReadVersion(const char* path, const char* key, char (&out)[16]) {
@@ -182,8 +206,11 @@ bool ExpandDiskFiles(SetupState& s, const DiskFileEntry* list) {
     // A copy from an earlier disk must not pass for this one's.
     DeleteFileA(target);
 
-    char command[sizeof "expand " + 2 * MAX_PATH];
-    std::snprintf(command, sizeof command, "expand %s %s", source, target);
+    // By its full path: a bare name would first find an expand.exe planted
+    // beside the installer or in the current folder, and run it with our rights.
+    char command[sizeof "\"\\expand.exe\"  " + 3 * MAX_PATH];
+    std::snprintf(command, sizeof command, "\"%s\\expand.exe\" %s %s", s.systemFolder, source,
+                  target);
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
@@ -206,15 +233,17 @@ bool ExpandDiskFiles(SetupState& s, const DiskFileEntry* list) {
   return true;
 }
 
-bool MoveExpandedFiles(SetupState& s, const DiskFileEntry* list) {
-  for (const DiskFileEntry* e = list; e; e = e->next) {
+bool MoveExpandedFiles(SetupState& s, DiskFileEntry* list) {
+  for (DiskFileEntry* e = list; e; e = e->next) {
     const char* folder = DestinationFolder(s, e->destination);
     if (!folder) return false;
     char source[MAX_PATH];
     if (!FormatPath(source, "%s\\%s", s.workFolder, e->name)) continue;
     // An existing file is never replaced: the new copy is dropped.
     char target[MAX_PATH];
-    if (!FormatPath(target, "%s\\%s", folder, e->name) || !MoveFileA(source, target)) {
+    if (FormatPath(target, "%s\\%s", folder, e->name) && MoveFileA(source, target)) {
+      e->placed = true;
+    } else {
       DeleteFileA(source);
     }
   }
@@ -255,10 +284,14 @@ void DeleteListedFiles(SetupState& s) {
       if (!std::fgets(line, sizeof line, list.get())) break;
       char name[REMOVE_NAME_MAX + 1];
       char path[MAX_PATH];
-      if (ParseRemoveListLine(line, name) && FormatPath(path, "%s\\%s", s.installFolder, name)) {
+      // A file that was there before (an earlier installation, the user's
+      // own) is not this run's to delete.
+      if (ParseRemoveListLine(line, name) && PlacedInInstallFolder(s, name) &&
+          FormatPath(path, "%s\\%s", s.installFolder, name)) {
         DeleteFileA(path);
       }
     }
   }
-  DeleteFileA(listPath);  // closed above, so it can go too
+  // Closed above, so it can go too; an earlier installation's list stays.
+  if (PlacedInInstallFolder(s, REMOVE_LIST_FILE)) DeleteFileA(listPath);
 }

@@ -19,10 +19,12 @@ bool WaitForDisk(SetupState& s, int n);
 // false after the internal-error message when one could not be expanded.
 bool ExpandDiskFiles(SetupState& s, const DiskFileEntry* list);
 // Moves each listed file from the work folder to its destination, never
-// replacing a file (the copy is dropped); false on an unknown destination.
-bool MoveExpandedFiles(SetupState& s, const DiskFileEntry* list);
+// replacing a file (the copy is dropped), and marks the entries it placed;
+// false on an unknown destination.
+bool MoveExpandedFiles(SetupState& s, DiskFileEntry* list);
 // Deletes the listed files from the work folder, then the folder itself.
 void CleanWorkFolder(SetupState& s);
 void FreeDiskLists(SetupState& s);
-// Deletes the files that mgrremov.inf in the install folder names, then it.
+// Deletes the files that mgrremov.inf in the install folder names, then it;
+// each only if this run placed it there (the lists are still needed).
 void DeleteListedFiles(SetupState& s);

@@ -115,6 +115,8 @@ TEST_F(DiskFiles, ListLinesAndTheirLimits) {
        "1, C:X.EXE,\n1, A\\B.EXE,\n1, A/B.EXE,\n1, \x95\x5c.EXE,\n",
        "1:ABCDEFGHIJK.EXE@1 1:\x95\x5c.EXE@1"},
       {"[Dao DLL]\n" + longLine + "2, B.DLL,\n", "1:A.EXE@3 2:B.DLL@3"},
+      // "." would move the whole work folder into a missing DAO folder's place.
+      {"[Dao DLL]\n1, .,\n1, ...,\n1, D.DLL,\n", "1:D.DLL@3"},
   };
   for (const auto& c : cases) {
     ReadLists(c.first);
@@ -176,51 +178,69 @@ TEST_F(DiskFiles, PlacementExpandsEachDiskInTurn) {
   RemoveDirectoryA(work.c_str());
 }
 
-TEST_F(DiskFiles, ExpansionThatLeavesNoFileFails) {
+TEST_F(DiskFiles, ExpansionThatLeavesNoFileFailsAndOnlyTheSystemsExpandRuns) {
+  ASSERT_NE(GetSystemDirectoryA(s_.systemFolder, MAX_PATH), 0u);
   ReadLists("[QXWOL Manager Files]\n1, GONE.EXE,\n");
-  script_ = {{kInternalError, MB_ICONHAND, IDOK}, {kInternalError, MB_ICONHAND, IDOK}};
+  script_ = {{kInternalError, MB_ICONHAND, IDOK}};
   EXPECT_FALSE(ExpandDiskFiles(s_, s_.diskLists[0]));
-  // Nor can expand be started: the current folder comes before the system folder.
-  WriteBytes(Disk(1, "GONE.EX_"), Szdd("x", 'E'));
+  // An expand.exe in the current folder, which a search would find first, is not run.
+  WriteBytes(Disk(1, "GONE.EX_"), Szdd("expanded", 'E'));
   WriteBytes(dir_ + "\\work\\expand.exe", "not a program");
   char saved[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, saved);
   SetCurrentDirectoryA(s_.workFolder);
-  EXPECT_FALSE(ExpandDiskFiles(s_, s_.diskLists[0]));
+  EXPECT_TRUE(ExpandDiskFiles(s_, s_.diskLists[0]));
   SetCurrentDirectoryA(saved);
-  EXPECT_FALSE(Exists(dir_ + "\\work\\GONE.EXE"));
+  EXPECT_EQ(ReadBytes(dir_ + "\\work\\GONE.EXE"), "expanded");
+  // Nor one in the folder given as the system's, when it is not a program.
+  snprintf(s_.systemFolder, MAX_PATH, "%s\\work", dir_.c_str());
+  script_ = {{kInternalError, MB_ICONHAND, IDOK}};
+  EXPECT_FALSE(ExpandDiskFiles(s_, s_.diskLists[0]));
 }
 
-TEST_F(DiskFiles, MovesKeepExistingFilesAndTheRemovalListDeletes) {
-  for (const char* name : {"A.EXE", "B.DLL", "C.DLL", "D.EXE"})
+TEST_F(DiskFiles, MovesKeepExistingFilesAndTheRollBackDeletesOnlyThisRunsFiles) {
+  const std::string inst = dir_ + "\\inst\\";
+  for (const char* name : {"A.EXE", "B.DLL", "C.DLL", "D.EXE", "LAST.DLL", "mgrremov.inf"})
     WriteBytes(dir_ + "\\work\\" + name, "new");
-  WriteBytes(dir_ + "\\inst\\A.EXE", "old");
-  ReadLists(
-      "[QXWOL Manager Files]\n1, A.EXE,\n1, D.EXE,\n[QXWOL Manager DLL Files]\n"
-      "2, B.DLL,\n[Dao DLL]\n2, C.DLL,\n");
+  WriteBytes(inst + "A.EXE", "old");  // an earlier installation's, or the user's
+  const std::string lists =
+      "[QXWOL Manager Files]\n1, A.EXE,\n1, D.EXE,\n1, LAST.DLL,\n1, mgrremov.inf,\n"
+      "[QXWOL Manager DLL Files]\n2, B.DLL,\n[Dao DLL]\n2, C.DLL,\n";
+  ReadLists(lists);
   for (int n : {0, 1}) EXPECT_TRUE(MoveExpandedFiles(s_, s_.diskLists[n]));
-  EXPECT_EQ(ReadBytes(dir_ + "\\inst\\A.EXE"), "old") << "an existing file is kept";
-  EXPECT_EQ(ReadBytes(dir_ + "\\inst\\D.EXE"), "new");
+  EXPECT_EQ(ReadBytes(inst + "A.EXE"), "old") << "an existing file is kept";
+  EXPECT_EQ(ReadBytes(inst + "D.EXE"), "new");
   EXPECT_EQ(ReadBytes(dir_ + "\\sys\\B.DLL"), "new");
   for (const char* name : {"A.EXE", "B.DLL", "C.DLL", "D.EXE"})
     EXPECT_FALSE(Exists(dir_ + "\\work\\" + name)) << name;
+
+  // The removal list deletes the files it names that this run placed in the
+  // install folder, then itself: not A.EXE, which was there, nor the user's
+  // B.DLL (this run's went to the system folder).
+  WriteBytes(inst + "B.DLL", "user");
+  for (const char* name : {"LAST.DL", "..\\OUT.TXT"}) WriteBytes(inst + name, "x");
+  const std::string removal =
+      "[Remove]\nFILE=A.EXE\nFILE=B.DLL\nFILE1=d.exe\nfile=LAST.DL\nFILE=..\\OUT.TXT\n"
+      "FILE=.\nFILE=C:OUT.TXT\nFILE=" + std::string(50, 'Y') + "\nFILE=LAST.DLL";
+  WriteBytes(inst + "mgrremov.inf", removal);
+  DeleteListedFiles(s_);
+  for (const char* gone : {"D.EXE", "LAST.DLL", "mgrremov.inf"})
+    EXPECT_FALSE(Exists(inst + gone)) << gone;
+  EXPECT_EQ(ReadBytes(inst + "A.EXE"), "old");
+  EXPECT_EQ(ReadBytes(inst + "B.DLL"), "user");
+  for (const char* kept : {"LAST.DL", "..\\OUT.TXT", "..\\sys\\B.DLL"})
+    EXPECT_TRUE(Exists(inst + kept)) << kept;
+
+  // Nothing placed (a reinstall whose files were all there): the earlier
+  // installation and its list stay whole.
+  WriteBytes(inst + "D.EXE", "earlier");
+  WriteBytes(inst + "mgrremov.inf", removal);
+  ReadLists(lists);
   s_.diskLists[0]->destination = 4;
   EXPECT_FALSE(MoveExpandedFiles(s_, s_.diskLists[0]));
-
-  // The removal list deletes the installed files it names, then itself.
-  const std::string inst = dir_ + "\\inst\\";
-  for (const char* name : {"A.EXE", "B.DLL", "C.DLL", "LAST.DLL", "LAST.DL", "..\\OUT.TXT",
-                           "ABCDEFGHIJKLMNOPQRS.XYZ", "ABCDEFGHIJKLMNOPQRST.XYZ"})
-    WriteBytes(inst + name, "x");
-  WriteBytes(inst + "mgrremov.inf",
-             "[Remove]\nFILE=A.EXE\nFILE1=B.DLL\nfile=C.DLL\nOTHER=C.DLL\nFILE=..\\OUT.TXT\n"
-             "FILE=C:OUT.TXT\nFILE=ABCDEFGHIJKLMNOPQRS.XYZ\nFILE=ABCDEFGHIJKLMNOPQRST.XYZ\nFILE=" +
-                 std::string(50, 'Y') + "\nFILE=LAST.DLL");
   DeleteListedFiles(s_);
-  for (const char* gone : {"A.EXE", "B.DLL", "LAST.DLL", "ABCDEFGHIJKLMNOPQRS.XYZ", "mgrremov.inf"})
-    EXPECT_FALSE(Exists(inst + gone)) << gone;
-  for (const char* kept : {"C.DLL", "LAST.DL", "ABCDEFGHIJKLMNOPQRST.XYZ", "..\\OUT.TXT"})
-    EXPECT_TRUE(Exists(inst + kept)) << kept;
+  EXPECT_EQ(ReadBytes(inst + "D.EXE"), "earlier");
+  EXPECT_EQ(ReadBytes(inst + "mgrremov.inf"), removal);
 }
 
 }  // namespace

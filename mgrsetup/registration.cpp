@@ -35,10 +35,16 @@ class ComRef {
   T* p_ = nullptr;
 };
 
-// A list value names a file in its folder; one with a path in it would load
-// a DLL from elsewhere, so it is passed over like a DLL that cannot load.
+// A list value names a file in its folder; one with a path in it, or only
+// dots, would load a DLL from elsewhere, so it is passed over like a DLL that
+// cannot load. Scanned by characters: a trail byte 0x5C is no backslash.
 bool IsPlainFileName(const char* name) {
-  return !std::strpbrk(name, "\\/:") && !std::strstr(name, "..");
+  bool onlyDots = true;
+  for (const char* p = name; *p; p = CharNextA(p)) {
+    if (*p == '\\' || *p == '/' || *p == ':' || (p[0] == '.' && p[1] == '.')) return false;
+    if (*p != '.') onlyDots = false;
+  }
+  return !onlyDots;
 }
 
 // Loads the DLL, calls its DllRegisterServer if it has one (the result is
@@ -189,7 +195,8 @@ void DeleteManagerSettings(SetupState&) {
 void RollBackInstall(SetupState& s, RollBack what) {
   // The work folder is cleaned by walking the lists, so before they are freed.
   if (what.cleanWork) CleanWorkFolder(s);
-  if (what.freeLists) FreeDiskLists(s);
+  // The lists say which files this run placed, so they go after the deletion.
   if (what.deleteInstalled) DeleteListedFiles(s);
+  if (what.freeLists) FreeDiskLists(s);
   if (what.deleteSettings) DeleteManagerSettings(s);
 }

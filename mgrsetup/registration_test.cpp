@@ -141,7 +141,8 @@ TEST_F(Registration, RegisterDllsFollowsTheList) {
   char exe[MAX_PATH];
   ASSERT_NE(GetModuleFileNameA(nullptr, exe, MAX_PATH), 0u);
   const std::string fixture = std::string(exe, std::strrchr(exe, '\\')) + "\\setup_fixture_dll.dll";
-  for (const char* sub : {"\\sys\\A1.DLL", "\\sys\\A2.DLL", "\\dao\\D1.DLL", "\\dao\\D2.DLL"})
+  for (const char* sub :
+       {"\\sys\\A1.DLL", "\\sys\\A2.DLL", "\\sys\\表.DLL", "\\dao\\D1.DLL", "\\dao\\D2.DLL"})
     ASSERT_TRUE(CopyFileA(fixture.c_str(), (dir_ + sub).c_str(), FALSE)) << fixture;
   struct Case {
     const char* list;  // null: no DLLLIST.INF
@@ -155,6 +156,9 @@ TEST_F(Registration, RegisterDllsFollowsTheList) {
       {"[DLLRegisterFiles]\nw=NONE.DLL\nx=..\\dao\\D1.DLL\ny=A2.DLL\nz=c:\\A1.DLL\n"
        "[DaoDLLRegisterFiles]\nd=D2.DLL\n",
        true, false, {"sys\\A2.DLL", "dao\\D2.DLL"}},
+      // A trail byte 0x5C (表) is no backslash; "." is the folder, no DLL.
+      {"[DLLRegisterFiles]\nx=表.DLL\ny=.\n[DaoDLLRegisterFiles]\nd=.\n", true, false,
+       {"sys\\表.DLL"}},
       // A first DAO key name over 30 characters is cut to fit 32 bytes and
       // then has no value: false, and what was registered stays.
       {"[DLLRegisterFiles]\nx=A1.DLL\n"

@@ -31,6 +31,8 @@ const char* SkipSpace(const char* p) {
 }  // namespace
 
 bool ReachesOutsideFolder(const char* name) {
+  // "." is the folder itself, as ".." is its parent.
+  if (name[std::strspn(name, ".")] == '\0') return true;
   for (const char* p = name; *p; ++p) {
     if (*p == '\\' || *p == '/' || *p == ':') return true;
     if (p[0] == '.' && p[1] == '.') return true;

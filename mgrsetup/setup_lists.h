@@ -44,6 +44,6 @@ bool ParseRemoveListLine(const char* line, char* name);
 // LISTED_NAME_MAX + 1 bytes.
 void StoredName(const char* name, char* out);
 
-// Whether a name holds a path separator, a drive colon or "..", scanned
-// character by character in code page 932.
+// Whether a name holds a path separator, a drive colon or "..", or is made
+// only of dots, scanned character by character in code page 932.
 bool ReachesOutsideFolder(const char* name);

@@ -19,6 +19,7 @@ struct DiskFileEntry {
   char name[16];
   int32_t destination;  // a DestinationKind
   DiskFileEntry* next;
+  bool placed;  // moved into its folder by this run; only such a file is rolled back
 };
 
 constexpr int SETUP_DISK_COUNT = 4;

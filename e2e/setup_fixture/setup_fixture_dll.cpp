@@ -3,8 +3,6 @@
 // loaded from, so copies under other names tell which one was registered.
 #include <windows.h>
 
-#include <cstring>
-
 #include "platform/win32/reg_key.h"
 
 // __ImageBase, not GetModuleHandle(nullptr): the DLL's own path, not the exe's.
@@ -14,8 +12,11 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
   char path[MAX_PATH];
   const DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, sizeof path);
   if (n == 0 || n >= sizeof path) return E_FAIL;
-  const char* slash = std::strrchr(path, '\\');
-  const char* name = slash ? slash + 1 : path;
+  // By characters: a name like 表.DLL has 0x5C as a trail byte.
+  const char* name = path;
+  for (const char* p = path; *p; p = CharNextA(p)) {
+    if (*p == '\\') name = p + 1;
+  }
   RegKey marks;
   if (marks.Create(HKEY_LOCAL_MACHINE, "Software\\ORVEL-test\\Registered", KEY_SET_VALUE) !=
       ERROR_SUCCESS)
