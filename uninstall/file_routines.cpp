@@ -29,8 +29,10 @@ void CopyBounded(char* out, DWORD size, const char* text) {
   out[end - text] = '\0';
 }
 
-// A name that could make the removal delete outside the agent's folder.
+// A name that could make the removal delete outside the agent's folder;
+// one made only of dots names the folder itself or one above it.
 bool ReachesOutside(const char* name) {
+  if (name[std::strspn(name, ".")] == '\0') return true;
   for (const char* p = name; *p; p = CharNextA(p)) {
     if (*p == '\\' || *p == '/' || *p == ':') return true;
     if (p[0] == '.' && p[1] == '.') return true;

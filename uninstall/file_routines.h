@@ -25,7 +25,7 @@ bool SplitLastComponent(char* path, char* output = nullptr, DWORD outputSize = 0
 void LoadAgentFileList();
 // The same from the install-list file given, into list (AGENT_FILE_LIST_SIZE
 // bytes, emptied first; nothing after them is written). A name that could reach outside the agent's
-// folder (a path separator, a drive, "..") is skipped; names that no longer fit end the list.
+// folder (a path separator, a drive, "..", only dots) is skipped; names that no longer fit end the list.
 void LoadAgentFileListFrom(const char* listFile, char* list);
 
 // Whether this is Windows of the NT family, which deletes files at restart

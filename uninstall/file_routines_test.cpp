@@ -156,7 +156,7 @@ TEST_F(FileRoutines, AgentFileList) {
        "pwragent.exe\0表.DLL\0"s},
       {kSection + "F=ABCDEFGHIJKL.EXE\r\n", "ABCDEFGHIJKL.EX\0"s},
       {kSection + "A=ONE.EXE\r\nB=\r\nC=TWO.EXE\r\n", "ONE.EXE\0"s},
-      {kSection + "A=..\\X.EXE\r\nB=SUB\\X.EXE\r\nC=A/B.EXE\r\nD=C:X.EXE\r\nE=..\r\nF=OK.EXE\r\n",
+      {kSection + "A=..\\X.EXE\r\nB=SUB\\X.EXE\r\nC=A/B.EXE\r\nD=C:X.EXE\r\nE=..\r\nE2=.\r\nF=OK.EXE\r\n",
        "OK.EXE\0"s},
       {seven + "F7=FOURTEENTH.EXE\r\nF8=Z.EXE\r\n", sevenList + "FOURTEENTH.EXE\0"s},
       {seven + "F7=FIFTEEN_LEN.EXE\r\nF8=Z.EXE\r\n", sevenList},

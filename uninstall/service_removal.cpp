@@ -8,9 +8,10 @@ DWORD dwLastError = 0;
 
 namespace {
 
-// A stopping service names how long its next step may take. A faulty one
-// may name hours; no pause is longer than this, as with the system's own tools.
-constexpr DWORD MAX_STOP_PAUSE_MS = 10000;
+// The service manager's contract for a pending stop: poll at a tenth of the
+// wait hint, at least this often and at most this seldom.
+constexpr DWORD MIN_STOP_POLL_MS = 1000;
+constexpr DWORD MAX_STOP_POLL_MS = 10000;
 // After the stop, before the deletion: time for the process to end.
 constexpr DWORD STOPPED_SETTLE_MS = 5000;
 
@@ -39,12 +40,21 @@ int RemoveService(const char* serviceName) {
     if (dwLastError != ERROR_SERVICE_NOT_ACTIVE) return 0;
     return DeleteStoppedService(service.get());  // installed but not running
   }
-  // A stop in progress must raise its check point at every report; one
-  // that does not has stalled, and the wait ends.
+  // A stopping service keeps its promise while its check point rises at
+  // least once per wait hint; only one that does not has stalled.
+  DWORD checkPoint = status.dwCheckPoint;
+  DWORD lastProgress = GetTickCount();
   while (status.dwCurrentState != SERVICE_STOPPED) {
-    const DWORD checkPoint = status.dwCheckPoint;
-    Sleep(std::min<DWORD>(status.dwWaitHint, MAX_STOP_PAUSE_MS));
-    if (!QueryServiceStatus(service.get(), &status) || status.dwCheckPoint <= checkPoint) break;
+    Sleep(std::min(std::max(status.dwWaitHint / 10, MIN_STOP_POLL_MS), MAX_STOP_POLL_MS));
+    if (!QueryServiceStatus(service.get(), &status)) break;
+    if (status.dwCheckPoint > checkPoint) {
+      checkPoint = status.dwCheckPoint;
+      lastProgress = GetTickCount();
+    } else if (status.dwCurrentState != SERVICE_STOPPED &&
+               GetTickCount() - lastProgress > status.dwWaitHint) {
+      SetLastError(NO_ERROR);
+      break;
+    }
   }
   if (status.dwCurrentState != SERVICE_STOPPED) {
     // A stall leaves no error of its own; code 0 would read as success.
