@@ -58,7 +58,9 @@ void AgentStart() {
   StartListen();
 }
 
-void AgentStop() {
+void AgentStop() { AgentStopReporting(nullptr); }
+
+void AgentStopReporting(void (*paused)()) {
   dwServiceStop = 1;
   dwAgentEnd = 1;
   platform::SleepMs(1);
@@ -74,6 +76,7 @@ void AgentStop() {
 
   for (int pauses = 0; ThreadCnt != 0;) {
     platform::SleepMs(kThreadWaitMs);
+    if (paused) paused();
     if (++pauses < kThreadWaitPauses) continue;
     Trace("Thread_Timer >= 20 ThreadCnt = %d", static_cast<int>(ThreadCnt));
     Trace("                 dwThreadEnd = %d", static_cast<int>(dwThreadEnd));

@@ -16,6 +16,9 @@ void AgentStart();
 // stop flags, the wait of at most 20 x 1000 ms for the threads, socket
 // clean-up, adapter list and mutex release, the closing log lines.
 void AgentStop();
+// The same, calling paused() after each pause of the wait: the host's
+// progress report.
+void AgentStopReporting(void (*paused)());
 
 // Held by AgentStart for its whole run and by AgentStop from its clean-up on,
 // so that a stop arriving during start-up lets start-up finish first.

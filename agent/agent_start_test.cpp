@@ -34,4 +34,16 @@ TEST(AgentLifecycle, StopDuringStartupWaitsForItAndLaterStartupDoesNothing) {
   EXPECT_EQ(ThreadCnt.load(), 0);
 }
 
+// A thread alive for two pauses: the host hears of each of them.
+TEST(AgentLifecycle, EachPauseOfTheStopWaitIsReported) {
+  logtest::ScratchLogDir dir;
+  static int reports;
+  reports = 0;
+  ThreadCnt = 1;
+  AgentStopReporting([] {
+    if (++reports == 2) ThreadCnt = 0;
+  });
+  EXPECT_EQ(reports, 2);
+}
+
 }  // namespace

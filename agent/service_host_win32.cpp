@@ -43,6 +43,17 @@ BOOL Report(DWORD state, DWORD wait_hint = 0) {
   return ok;
 }
 
+// At each pause of the stop sequence: still stopping, one step further, so
+// that the service manager and the uninstaller see the promise kept.
+void ReportStopProgress() {
+  std::lock_guard<std::mutex> guard(StatusLock());
+  if (bStoppedReported) return;
+  ServiceStatus.dwCurrentState = SERVICE_STOP_PENDING;
+  ++ServiceStatus.dwCheckPoint;
+  ServiceStatus.dwWaitHint = kStopWaitHintMs;
+  SetServiceStatus(hServiceStatus, &ServiceStatus);
+}
+
 void WINAPI AgentCtrlHandler(DWORD control) {
   if ((control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) ||
       bStopRequested) {
@@ -53,7 +64,7 @@ void WINAPI AgentCtrlHandler(DWORD control) {
   if (!Report(SERVICE_STOP_PENDING, kStopWaitHintMs)) {
     Trace("Error SetServiceStatus()_Pending : Code = %lu", GetLastError());
   }
-  AgentStop();
+  AgentStopReporting(ReportStopProgress);
   Report(SERVICE_STOPPED);
 }
 
