@@ -3,6 +3,7 @@
 // asks many agents at once (scan, off of several hosts) and wakes PCs by MAC.
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -56,12 +57,15 @@ const char kHelp[] =
     "  wake  sends the Wake-on-LAN magic packet for each MAC (00-11-22-AB-CD-EF,\n"
     "        00:11:22:AB:CD:EF or 001122ABCDEF) by UDP to 255.255.255.255, or to\n"
     "        the broadcast ADDRESS of --to, port 9 or PORT\n"
-    "A TARGET is an address, a host name, a network A.B.C.D/N (N 16 to 32;\n"
-    "below /31 without its network and broadcast addresses), a range A-B, or\n"
-    "@FILE: one target a line, blank lines and # comments skipped, so a saved\n"
-    "scan table is one; at most 65536 hosts in all. wake @FILE takes the MACs\n"
-    "of a saved scan table (lines with an outcome are skipped).\n"
-    "Without PORT the port of the services entry QX_WOL_AGT/tcp is used.\n"
+    "A TARGET is an address or a host name, either as HOST:PORT too, a network\n"
+    "A.B.C.D/N (N 16 to 32; below /31 without its network and broadcast\n"
+    "addresses), a range A-B, or @FILE: one target a line, blank lines and #\n"
+    "comments skipped, so a saved scan table is one; at most 65536 hosts in\n"
+    "all. wake @FILE takes the MACs of a saved scan table (lines with an\n"
+    "outcome are skipped).\n"
+    "A target's own PORT wins over -p PORT, which wins over the port of the\n"
+    "services entry QX_WOL_AGT/tcp; networks and ranges take -p or the entry.\n"
+    "A table shows ADDRESS:PORT where the port is not that of -p or the entry.\n"
     "A connection and a reply are awaited for SECONDS each (default 10).\n"
     "\n"
     "exit codes:\n"
@@ -90,6 +94,12 @@ uint16_t PortToNetwork(unsigned port) {
   uint16_t network_order;
   std::memcpy(&network_order, be, 2);
   return network_order;
+}
+
+uint16_t PortToHost(uint16_t network_order) {
+  uint8_t be[2];
+  std::memcpy(be, &network_order, 2);
+  return static_cast<uint16_t>(be[0] << 8 | be[1]);
 }
 
 int Connect(const char* target, platform::Socket* socket) {
@@ -260,7 +270,7 @@ bool ParseSeconds(const char* text, uint32_t* ms) {
 }
 
 // The hosts of the targets given, addresses in order; kOk or the exit code.
-int ExpandTargets(const std::vector<std::string>& args, std::vector<uint32_t>* hosts) {
+int ExpandTargets(const std::vector<std::string>& args, std::vector<TargetHost>* hosts) {
   const HostResolver resolve = [](const std::string& name, uint32_t* address) {
     uint32_t network_order = 0;
     if (!platform::ResolveHost(name.c_str(), &network_order)) return false;
@@ -302,7 +312,7 @@ struct Options {
 // scan, or off of several hosts: the table, and 0 only if every host gave
 // the answer asked for.
 int AskMany(const std::vector<std::string>& args, uint32_t command, const Options& options) {
-  std::vector<uint32_t> hosts;
+  std::vector<TargetHost> hosts;
   int rc = ExpandTargets(args, &hosts);
   if (rc != kOk) return rc;
   if (command == CMD_OFF && hosts.size() > 1 && !options.yes) {
@@ -311,11 +321,19 @@ int AskMany(const std::vector<std::string>& args, uint32_t command, const Option
                  static_cast<unsigned>(hosts.size()));
     return kUsage;
   }
-  uint16_t port = PortToNetwork(options.port);
-  if (options.port == 0 && !platform::LookupServicePort("QX_WOL_AGT", "tcp", &port)) {
+  // A target's own port wins over -p, which wins over the services entry;
+  // the entry is needed only for a host that has neither.
+  uint16_t port = static_cast<uint16_t>(options.port);
+  uint16_t entry = 0;
+  const bool all_have_ports = std::all_of(hosts.begin(), hosts.end(),
+                                          [](const TargetHost& h) { return h.port != 0; });
+  if (port == 0 && platform::LookupServicePort("QX_WOL_AGT", "tcp", &entry)) {
+    port = PortToHost(entry);
+  } else if (port == 0 && !all_have_ports) {
     std::fprintf(stderr, "pwrctl: no services entry QX_WOL_AGT/tcp; give the port with -p PORT\n");
     return kNoAddress;
   }
+  SetDefaultPort(&hosts, port);
   std::function<void(size_t, size_t)> progress;
   if (isatty(2)) {
     progress = [](size_t done, size_t total) {
@@ -324,8 +342,8 @@ int AskMany(const std::vector<std::string>& args, uint32_t command, const Option
     };
   }
   const std::vector<HostOutcome> outcomes =
-      AskAll(hosts, port, command, options.connections, options.timeout_ms, progress);
-  std::fputs(FormatOutcomes(outcomes, options.format).c_str(), stdout);
+      AskAll(hosts, command, options.connections, options.timeout_ms, progress);
+  std::fputs(FormatOutcomes(outcomes, options.format, port).c_str(), stdout);
   const Outcome wanted = command == CMD_MAC ? Outcome::kMac : Outcome::kAcknowledged;
   for (const HostOutcome& r : outcomes) {
     if (r.outcome != wanted) return kAnsweredNo;

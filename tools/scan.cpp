@@ -25,8 +25,7 @@ double NowMs() {
 }
 
 struct Pool {
-  const std::vector<uint32_t>* hosts;
-  uint16_t port;
+  const std::vector<TargetHost>* hosts;
   uint32_t command;
   uint32_t timeout_ms;
   const std::function<void(size_t, size_t)>* progress;
@@ -42,9 +41,12 @@ void Work(Pool& pool) {
   const size_t total = pool.hosts->size();
   for (size_t i; (i = pool.next++) < total;) {
     HostOutcome& r = pool.results[i];
-    r.address = (*pool.hosts)[i];
-    r.outcome = AskAgent({HostToNetwork(r.address), pool.port}, pool.command, pool.timeout_ms,
-                         r.mac);
+    r.address = (*pool.hosts)[i].address;
+    r.port = (*pool.hosts)[i].port;
+    const uint8_t port_be[2] = {static_cast<uint8_t>(r.port >> 8), static_cast<uint8_t>(r.port)};
+    uint16_t port;
+    std::memcpy(&port, port_be, 2);
+    r.outcome = AskAgent({HostToNetwork(r.address), port}, pool.command, pool.timeout_ms, r.mac);
     std::lock_guard<std::mutex> guard(pool.lock);
     ++pool.done;
     if (*pool.progress) (*pool.progress)(pool.done, total);
@@ -132,12 +134,11 @@ Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t
   return outcome;
 }
 
-std::vector<HostOutcome> AskAll(const std::vector<uint32_t>& hosts, uint16_t port,
+std::vector<HostOutcome> AskAll(const std::vector<TargetHost>& hosts,
                                 uint32_t command, int connections, uint32_t timeout_ms,
                                 const std::function<void(size_t, size_t)>& progress) {
   auto pool = std::make_shared<Pool>();
   pool->hosts = &hosts;
-  pool->port = port;
   pool->command = command;
   pool->timeout_ms = timeout_ms;
   pool->progress = &progress;
@@ -180,12 +181,14 @@ const char* OutcomeText(Outcome outcome) {
   return "socket error";
 }
 
-std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format) {
+std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format,
+                           uint16_t default_port) {
   std::string out = format == TableFormat::kCsv ? "address,mac,outcome\n"
                     : format == TableFormat::kJson ? "[" : "";
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const HostOutcome& r = outcomes[i];
-    const std::string address = FormatIpv4(r.address);
+    const std::string address = FormatIpv4(r.address) +
+                                (r.port == default_port ? "" : ":" + std::to_string(r.port));
     const std::string mac = r.outcome == Outcome::kMac ? FormatMac(r.mac) : "";
     const std::string outcome = OutcomeText(r.outcome);
     if (format == TableFormat::kCsv) {

@@ -11,6 +11,7 @@
 
 #include "agent/protocol.h"
 #include "platform/socket.h"
+#include "tools/targets.h"
 
 enum class Outcome {
   kMac,           // answered with its MAC
@@ -44,6 +45,7 @@ Outcome ClassifyAnswer(uint32_t command, const AgentResponse& response);
 
 struct HostOutcome {
   uint32_t address;  // host byte order
+  uint16_t port;     // host byte order
   Outcome outcome;
   uint8_t mac[6];    // with kMac
 };
@@ -53,10 +55,10 @@ struct HostOutcome {
 Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
                  uint8_t mac[6]);
 
-// AskAgent for every host (port in network byte order), `connections` at a
-// time; results in the order of hosts. progress(done, total) is called after
-// each host, one call at a time, from the pool's threads.
-std::vector<HostOutcome> AskAll(const std::vector<uint32_t>& hosts, uint16_t port,
+// AskAgent for every host on its port (none 0), `connections` at a time;
+// results in the order of hosts. progress(done, total) is called after each
+// host, one call at a time, from the pool's threads.
+std::vector<HostOutcome> AskAll(const std::vector<TargetHost>& hosts,
                                 uint32_t command, int connections, uint32_t timeout_ms,
                                 const std::function<void(size_t, size_t)>& progress);
 
@@ -65,5 +67,8 @@ const char* OutcomeText(Outcome outcome);
 enum class TableFormat { kText, kCsv, kJson };
 
 // One line a host: "ADDRESS  MAC" or "ADDRESS  OUTCOME" (address padded to 15
-// columns); CSV with the header address,mac,outcome; or a JSON array.
-std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format);
+// columns); CSV with the header address,mac,outcome; or a JSON array. The
+// address is "A.B.C.D:PORT" where the port is not default_port, so that a
+// saved table names each host as it was asked.
+std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format,
+                           uint16_t default_port);

@@ -24,13 +24,38 @@ bool IsHostName(const std::string& text) {
   return true;
 }
 
-void AddRange(uint32_t first, uint32_t last, std::vector<uint32_t>* hosts) {
-  for (uint64_t a = first; a <= last; ++a) hosts->push_back(static_cast<uint32_t>(a));
+void AddRange(uint32_t first, uint32_t last, uint16_t port, std::vector<TargetHost>* hosts) {
+  for (uint64_t a = first; a <= last; ++a) hosts->push_back({static_cast<uint32_t>(a), port});
+}
+
+// A decimal port 1 to 65535, without sign or leading zero.
+bool ParsePortText(const std::string& text, uint16_t* port) {
+  if (text.empty() || text.size() > 5 || text[0] == '0') return false;
+  unsigned value = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value > 65535) return false;
+  *port = static_cast<uint16_t>(value);
+  return true;
 }
 
 // One target's hosts appended; an error text (without the target) on failure.
-bool AddTarget(const std::string& text, const HostResolver& resolve, std::vector<uint32_t>* hosts,
-               std::string* why) {
+bool AddTarget(const std::string& whole, const HostResolver& resolve,
+               std::vector<TargetHost>* hosts, std::string* why) {
+  std::string text = whole;
+  uint16_t port = 0;
+  const size_t colon = text.rfind(':');
+  if (colon != std::string::npos && text.find('/') == std::string::npos &&
+      !(text.find('-') != std::string::npos &&
+        LooksNumeric(text.substr(0, text.find('-'))))) {  // networks and ranges take -p only
+    if (!ParsePortText(text.substr(colon + 1), &port)) {
+      *why = "not a port 1 to 65535 after the ':'";
+      return false;
+    }
+    text.resize(colon);
+  }
   uint32_t first = 0, last = 0;
   const size_t slash = text.find('/');
   const size_t dash = text.find('-');
@@ -86,11 +111,11 @@ bool AddTarget(const std::string& text, const HostResolver& resolve, std::vector
     *why = "not an address, network A.B.C.D/N, range A-B or host name";
     return false;
   }
-  AddRange(first, last, hosts);
+  AddRange(first, last, port, hosts);
   return true;
 }
 
-void SortUnique(std::vector<uint32_t>* hosts) {
+void SortUnique(std::vector<TargetHost>* hosts) {
   std::sort(hosts->begin(), hosts->end());
   hosts->erase(std::unique(hosts->begin(), hosts->end()), hosts->end());
 }
@@ -98,7 +123,7 @@ void SortUnique(std::vector<uint32_t>* hosts) {
 }  // namespace
 
 bool ParseTargets(const std::vector<std::string>& targets, const HostResolver& resolve,
-                  std::vector<uint32_t>* hosts, std::string* error) {
+                  std::vector<TargetHost>* hosts, std::string* error) {
   for (const std::string& text : targets) {
     if (text.size() > kMaxTargetText) {
       *error = text.substr(0, 40) + "...: a target longer than 255 characters";
@@ -118,6 +143,13 @@ bool ParseTargets(const std::vector<std::string>& targets, const HostResolver& r
   }
   SortUnique(hosts);
   return true;
+}
+
+void SetDefaultPort(std::vector<TargetHost>* hosts, uint16_t default_port) {
+  for (TargetHost& host : *hosts) {
+    if (host.port == 0) host.port = default_port;
+  }
+  SortUnique(hosts);
 }
 
 std::vector<std::string> TargetFileLines(const std::string& text) {

@@ -1,6 +1,7 @@
 // The hosts that pwrctl scan, off and wake name on their command line: an
-// address, a host name, a network A.B.C.D/N (N at least 16) or a range A-B.
-// Addresses here are in host byte order, so that they sort numerically.
+// address or a host name, either with its own :PORT, a network A.B.C.D/N (N
+// at least 16) or a range A-B. Addresses and ports here are in host byte
+// order, so that they sort numerically.
 #pragma once
 
 #include <cstddef>
@@ -14,16 +15,32 @@ constexpr size_t kMaxTargetHosts = 65536;
 // A longer target is refused unread; a host name has at most 253 characters.
 constexpr size_t kMaxTargetText = 255;
 
+// One host to ask, and the port its target gave (0: none, so the port of -p
+// or of the services entry).
+struct TargetHost {
+  uint32_t address;
+  uint16_t port;
+  bool operator<(const TargetHost& o) const {
+    return address != o.address ? address < o.address : port < o.port;
+  }
+  bool operator==(const TargetHost& o) const { return address == o.address && port == o.port; }
+};
+
 // A host name to its address (host byte order); false when not found.
 using HostResolver = std::function<bool(const std::string& name, uint32_t* address)>;
 
 // Adds the hosts of every target to *hosts, which ends sorted and without
 // duplicates. A network of /31 or /32 gives all its addresses, a wider one all
-// but its network and broadcast addresses. False with *error naming the first
-// bad target, and *hosts unspecified; more than kMaxTargetHosts hosts in all is
-// an error too, found before memory grows beyond twice that.
+// but its network and broadcast addresses; networks and ranges take no port.
+// False with *error naming the first bad target (a port outside 1 to 65535 is
+// one), and *hosts unspecified; more than kMaxTargetHosts hosts in all is an
+// error too, found before memory grows beyond twice that.
 bool ParseTargets(const std::vector<std::string>& targets, const HostResolver& resolve,
-                  std::vector<uint32_t>* hosts, std::string* error);
+                  std::vector<TargetHost>* hosts, std::string* error);
+
+// Fills in default_port wherever a host has none, then sorts again and drops
+// the duplicates that made.
+void SetDefaultPort(std::vector<TargetHost>* hosts, uint16_t default_port);
 
 // The targets of a target file: the first word of each line; blank lines and
 // lines starting with '#' are skipped. A saved scan table ("ADDRESS  MAC")

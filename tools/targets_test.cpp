@@ -49,10 +49,24 @@ TEST(Targets, TextsNameTheirHostsOrAreRefusedByName) {
       {{"@list"}, {}, 0, "not an address, network"},  // no file within a file
       {{""}, {}, 0, "not an address, network"},
       {{long_name}, {}, 0, "...: a target longer than 255"},
+      // A host's own port; the same address with and without one is two hosts.
+      {{"pc-1:80", "10.0.0.5:50123", "10.0.0.5", "10.0.0.5:65535", "10.0.0.5:1"},
+       {"10.0.0.5", "10.0.0.5:1", "10.0.0.5:50123", "10.0.0.5:65535", "192.168.1.1:80"}, 5},
+      {{"10.0.0.5:0"}, {}, 0, "\"10.0.0.5:0\": not a port 1 to 65535"},
+      {{"10.0.0.5:65536"}, {}, 0, "\"10.0.0.5:65536\": not a port"},
+      {{"10.0.0.5:"}, {}, 0, "not a port"},
+      {{"10.0.0.5:080"}, {}, 0, "not a port"},
+      {{"pc-1:+80"}, {}, 0, "not a port"},
+      {{"nohost:80"}, {}, 0, "\"nohost:80\": host not found"},
+      {{":80"}, {}, 0, "not an address, network"},
+      {{"1.2.3:80"}, {}, 0, "not an IPv4 address"},
+      // Networks and ranges take their port from -p only.
+      {{"10.0.0.0/30:80"}, {}, 0, "not a network"},
+      {{"10.0.0.1-10.0.0.2:80"}, {}, 0, "not a range"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.targets.back().substr(0, 40));
-    std::vector<uint32_t> hosts;
+    std::vector<TargetHost> hosts;
     std::string error;
     const bool ok = ParseTargets(c.targets, Resolve, &hosts, &error);
     EXPECT_EQ(ok, c.error.empty());
@@ -60,7 +74,9 @@ TEST(Targets, TextsNameTheirHostsOrAreRefusedByName) {
     if (!ok) continue;
     EXPECT_EQ(hosts.size(), c.count);
     for (size_t i = 0; i < c.hosts.size() && i < hosts.size(); ++i) {
-      EXPECT_EQ(FormatIpv4(hosts[i]), c.hosts[i]);
+      EXPECT_EQ(FormatIpv4(hosts[i].address) +
+                    (hosts[i].port ? ":" + std::to_string(hosts[i].port) : ""),
+                c.hosts[i]);
     }
   }
 }
@@ -68,9 +84,16 @@ TEST(Targets, TextsNameTheirHostsOrAreRefusedByName) {
 TEST(Targets, FilesGiveTheirFirstWordsAndWakeListsTheirMacs) {
   const std::string table =
       "# saved scan\n\n10.0.0.1         00-11-22-AB-CD-EF\n10.0.0.2         timed out\n"
-      "  pc-1\r\n001122334455\n10.0.0.3 no MAC known\n";
+      "  pc-1\r\n001122334455\n10.0.0.3 no MAC known\n10.0.0.4:50123  refused\n";
   EXPECT_EQ(TargetFileLines(table),
-            (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "pc-1", "001122334455", "10.0.0.3"}));
+            (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "pc-1", "001122334455", "10.0.0.3",
+                                      "10.0.0.4:50123"}));
+  // A saved table's own ports: its lines are targets again, the port with its host.
+  std::vector<TargetHost> hosts;
+  std::string error;
+  EXPECT_TRUE(ParseTargets({"10.0.0.4:50123", "10.0.0.4", "10.0.0.1"}, Resolve, &hosts, &error));
+  SetDefaultPort(&hosts, 50123);
+  EXPECT_EQ(hosts, (std::vector<TargetHost>{{0x0A000001u, 50123}, {0x0A000004u, 50123}}));
   EXPECT_EQ(WakeFileMacs(table), (std::vector<std::string>{"00-11-22-AB-CD-EF", "001122334455"}));
 }
 
