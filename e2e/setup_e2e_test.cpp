@@ -190,6 +190,7 @@ TEST_F(SetupUnderWine, InstallsFromFourDisks) {
   };
   const std::string before = installation();
   {
+    InsertDisk(1);
     e2e::Background setup = Start();
     Ui({"browse", "C:\\ORVEL\\Manager"});
     ChangeDisk(2, "disk");

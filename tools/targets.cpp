@@ -46,10 +46,14 @@ bool AddTarget(const std::string& whole, const HostResolver& resolve,
                std::vector<TargetHost>* hosts, std::string* why) {
   std::string text = whole;
   uint16_t port = 0;
+  // An address or a host name may carry its own port; networks and ranges
+  // take the one of -p, so a colon in them is left to make them bad.
   const size_t colon = text.rfind(':');
-  if (colon != std::string::npos && text.find('/') == std::string::npos &&
-      !(text.find('-') != std::string::npos &&
-        LooksNumeric(text.substr(0, text.find('-'))))) {  // networks and ranges take -p only
+  const size_t range_dash = text.find('-');
+  const bool network_or_range =
+      text.find('/') != std::string::npos ||
+      (range_dash != std::string::npos && LooksNumeric(text.substr(0, range_dash)));
+  if (colon != std::string::npos && !network_or_range) {
     if (!ParsePortText(text.substr(colon + 1), &port)) {
       *why = "not a port 1 to 65535 after the ':'";
       return false;
