@@ -31,9 +31,8 @@ namespace {
 // Never destroyed: a thread that outlives the stop may still look in it.
 struct AdapterTable {
   std::mutex lock;
-  std::vector<platform::AdapterAddress> entries;
+  std::vector<platform::AdapterAddress> entries;  // empty after a failed read
   uint64_t read_at_ms = 0;
-  bool read = false;
 };
 
 AdapterTable& Table() {
@@ -55,9 +54,9 @@ bool TableMac(uint32_t address, uint8_t mac[6]) {
   std::lock_guard<std::mutex> guard(t.lock);
   const uint64_t now = AdapterClockMs();
   const platform::AdapterAddress* owner =
-      t.read && now - t.read_at_ms < kAdapterTableLifeMs ? Owner(t, address) : nullptr;
+      now - t.read_at_ms < kAdapterTableLifeMs ? Owner(t, address) : nullptr;
   if (!owner) {
-    t.read = AdapterTableCall(&t.entries);
+    if (!AdapterTableCall(&t.entries)) t.entries.clear();
     t.read_at_ms = now;
     owner = Owner(t, address);
   }

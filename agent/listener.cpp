@@ -134,9 +134,9 @@ void AcceptAndServe() {
     // Accepts as soon as a connection arrives, and sleeps until then: only
     // the stop wakes it otherwise. A failed wait is followed by accept too, so
     // that its error is the one logged.
-    const bool signalled = hStopSignal().valid();
+    const bool wakeable = hStopSignal().valid();
     const int ready = hListenSocket().WaitReadable(
-        signalled ? platform::kWaitForever : kAcceptPollMs, &hStopSignal());
+        wakeable ? platform::kWaitForever : kAcceptPollMs, &hStopSignal());
     if (ready == 1 || ready == -1) connection = hListenSocket().Accept(&peer);
     const int error = connection.valid() ? 0 : platform::SocketError();
     if (dwAgentEnd == 1) {

@@ -218,7 +218,7 @@ void ExpectCleanStop(const Site& site, const Texts& oplog) {
 
 // ---- The Windows agent as a service under Wine.
 
-class AgentUnderWine : public ::testing::Test {
+class AgentUnderWine : public e2e::DesktopSuite {
  protected:
   static constexpr double kSlack = 5.0;  // what sc and the polling of its state cost
 
@@ -226,18 +226,11 @@ class AgentUnderWine : public ::testing::Test {
   // a free port, the service registered anew.
   static void SetUpTestSuite() {
     const std::string suite = ::testing::UnitTest::GetInstance()->current_test_suite()->name();
-    const bool power_off = suite == "PowerOffUnderWine";
-    if (power_off) {  // a screen for PWRCOUNT on the user's desktop
-      std::filesystem::create_directories(kSource + "/build/screenshots");
-      xvfb_ = std::make_unique<e2e::Xvfb>(kSource + "/build/wine/poweroff-e2e.xvfb.log");
-      ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
-    }
-    prefix_ = std::make_unique<e2e::WinePrefix>(
-        kSource, kSource + "/build/wine/" + (power_off ? "poweroff-e2e" : "agent-e2e"),
-        power_off ? xvfb_->display : "");
-    ASSERT_TRUE(prefix_->Start());
-    if (power_off) {
-      ASSERT_TRUE(e2e::PrepareDesktop(*prefix_));
+    if (suite == "PowerOffUnderWine") {  // a screen for PWRCOUNT on the user's desktop
+      ASSERT_NO_FATAL_FAILURE(StartDesktop("poweroff-e2e"));
+    } else {
+      prefix_ = std::make_unique<e2e::WinePrefix>(kSource, kSource + "/build/wine/agent-e2e", "");
+      ASSERT_TRUE(prefix_->Start());
     }
     const fs::path orvel = fs::path(prefix_->dir()) / "drive_c/ORVEL";
     site_.log_dir = orvel / "LOG";
@@ -250,13 +243,6 @@ class AgentUnderWine : public ::testing::Test {
     Wine({"sc", "delete", kService});
     ASSERT_EQ(Wine({"sc", "create", kService, "binPath=", "C:\\ORVEL\\PWRAGENT.exe"}).exit_code, 0);
   }
-
-  static void TearDownTestSuite() {
-    prefix_.reset();
-    xvfb_.reset();
-  }
-
-  static e2e::RunResult Wine(const std::vector<std::string>& args) { return prefix_->Wine(args); }
 
   // The service is in the state ("RUNNING", "STOPPED", ...) by `sc query`.
   static bool In(const char* state) {
@@ -301,8 +287,6 @@ class AgentUnderWine : public ::testing::Test {
     return SecondsSince(start);
   }
 
-  static inline std::unique_ptr<e2e::Xvfb> xvfb_;
-  static inline std::unique_ptr<e2e::WinePrefix> prefix_;
   static inline Site site_;
   static inline const char* allowed_ = nullptr;  // AllowedManagers of the next start
 };
@@ -665,14 +649,14 @@ TEST_F(PowerOffUnderWine, PwrcountOnTheUsersDesktopCountsDownAndEnterCancels) {
   EXPECT_EQ(m.Ask(Request(kOff)), kOffOk);
   const int first = ExpectCountdown(e2e::Rows(e2e::Driver(*prefix_, {"dialog"}).out), 60);
   EXPECT_TRUE(first >= 50 && first <= 60) << first;
-  e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/pwrcount-dialog.png");
+  Shot("pwrcount-dialog");
   // It follows the clock: a second later it shows less, text and bar alike.
   int later = first;
   EXPECT_TRUE(WaitFor([&] {
     later = ExpectCountdown(e2e::Rows(e2e::Driver(*prefix_, {"dialog"}).out), 60);
     return later >= 0 && later < first;
   }, 10000));
-  e2e::Screenshot(xvfb_->display, kSource + "/build/screenshots/pwrcount-counting.png");
+  Shot("pwrcount-counting");
   // Enter, as a stray key would press it, hits the default button: 取り消し.
   ASSERT_EQ(e2e::Driver(*prefix_, {"dialog", "key", "enter"}).exit_code, 0);
   EXPECT_TRUE(site_.WaitForTrace("CountDown finished"));

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "mgrsetup/disk_files.h"
+#include "mgrsetup/setup_lists.h"
 #include "mgrsetup/setup_registry.h"
 #include "platform/win32/reg_key.h"
 #include "platform/win32/unique_handle.h"
@@ -35,22 +36,11 @@ class ComRef {
   T* p_ = nullptr;
 };
 
-// A list value names a file in its folder; one with a path in it, or only
-// dots, would load a DLL from elsewhere, so it is passed over like a DLL that
-// cannot load. Scanned by characters: a trail byte 0x5C is no backslash.
-bool IsPlainFileName(const char* name) {
-  bool onlyDots = true;
-  for (const char* p = name; *p; p = CharNextA(p)) {
-    if (*p == '\\' || *p == '/' || *p == ':' || (p[0] == '.' && p[1] == '.')) return false;
-    if (*p != '.') onlyDots = false;
-  }
-  return !onlyDots;
-}
-
 // Loads the DLL, calls its DllRegisterServer if it has one (the result is
-// not used) and releases it; any failure passes the DLL over silently.
+// not used) and releases it; any failure passes the DLL over silently. A name
+// that reaches outside its folder would load a DLL from elsewhere.
 void RegisterDll(const char* folder, const char* name) {
-  if (!IsPlainFileName(name)) return;
+  if (ReachesOutsideFolder(name)) return;
   char path[MAX_PATH];
   const int n = std::snprintf(path, sizeof path, "%s\\%s", folder, name);
   if (n < 0 || n >= static_cast<int>(sizeof path)) return;

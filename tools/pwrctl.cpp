@@ -89,19 +89,6 @@ int Usage() {
   return kUsage;
 }
 
-uint16_t PortToNetwork(unsigned port) {
-  const uint8_t be[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
-  uint16_t network_order;
-  std::memcpy(&network_order, be, 2);
-  return network_order;
-}
-
-uint16_t PortToHost(uint16_t network_order) {
-  uint8_t be[2];
-  std::memcpy(be, &network_order, 2);
-  return static_cast<uint16_t>(be[0] << 8 | be[1]);
-}
-
 int Connect(const char* target, platform::Socket* socket) {
   std::string host = target;
   platform::Ipv4Address remote{0, 0};
@@ -113,7 +100,7 @@ int Connect(const char* target, platform::Socket* socket) {
       std::fprintf(stderr, "pwrctl: %s: not a port number\n", host.c_str() + colon + 1);
       return kUsage;
     }
-    remote.port = PortToNetwork(static_cast<unsigned>(port));
+    remote.port = PortToNetwork(static_cast<uint16_t>(port));
     host.resize(colon);
   } else if (!platform::LookupServicePort("QX_WOL_AGT", "tcp", &remote.port)) {
     std::fprintf(stderr,
@@ -386,7 +373,7 @@ int Wake(const std::vector<std::string>& args, const Options& options) {
     std::fprintf(stderr, "pwrctl: --to %s: not an IPv4 address\n", options.to.c_str());
     return kUsage;
   }
-  const unsigned port = options.port ? options.port : 9;  // the discard port, by custom
+  const uint16_t port = options.port ? static_cast<uint16_t>(options.port) : 9;  // the discard port, by custom
   const platform::Ipv4Address destination{HostToNetwork(to), PortToNetwork(port)};
   for (size_t i = 0; i < macs.size(); ++i) {
     if (!platform::SendDatagram(destination, packets[i].data(), static_cast<int>(kMagicPacketSize))) {

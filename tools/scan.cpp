@@ -43,10 +43,8 @@ void Work(Pool& pool) {
     HostOutcome& r = pool.results[i];
     r.address = (*pool.hosts)[i].address;
     r.port = (*pool.hosts)[i].port;
-    const uint8_t port_be[2] = {static_cast<uint8_t>(r.port >> 8), static_cast<uint8_t>(r.port)};
-    uint16_t port;
-    std::memcpy(&port, port_be, 2);
-    r.outcome = AskAgent({HostToNetwork(r.address), port}, pool.command, pool.timeout_ms, r.mac);
+    r.outcome = AskAgent({HostToNetwork(r.address), PortToNetwork(r.port)}, pool.command,
+                         pool.timeout_ms, r.mac);
     std::lock_guard<std::mutex> guard(pool.lock);
     ++pool.done;
     if (*pool.progress) (*pool.progress)(pool.done, total);

@@ -205,3 +205,16 @@ uint32_t HostToNetwork(uint32_t host_order) {
   std::memcpy(&network_order, b, 4);
   return network_order;
 }
+
+uint16_t PortToHost(uint16_t network_order) {
+  uint8_t b[2];
+  std::memcpy(b, &network_order, 2);
+  return static_cast<uint16_t>(b[0] << 8 | b[1]);
+}
+
+uint16_t PortToNetwork(uint16_t host_order) {
+  const uint8_t b[2] = {static_cast<uint8_t>(host_order >> 8), static_cast<uint8_t>(host_order)};
+  uint16_t network_order;
+  std::memcpy(&network_order, b, 2);
+  return network_order;
+}

@@ -54,3 +54,5 @@ std::string FormatIpv4(uint32_t address);
 // Between host byte order and the network byte order of platform::Ipv4Address.
 uint32_t NetworkToHost(uint32_t network_order);
 uint32_t HostToNetwork(uint32_t host_order);
+uint16_t PortToHost(uint16_t network_order);
+uint16_t PortToNetwork(uint16_t host_order);
