@@ -1,7 +1,7 @@
 // pwrctl's target parser on any target file: every list it accepts is sorted,
 // without duplicates and within the host limit; a refusal names a target.
 #include "fuzz/fuzz_support.h"
-#include "tools/targets.h"
+#include "pwrctl/targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/targets.h"
-#include "tools/wake.h"
+#include "pwrctl/targets.h"
+#include "pwrctl/wake.h"
 
 namespace {
 

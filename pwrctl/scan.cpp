@@ -1,4 +1,4 @@
-#include "tools/scan.h"
+#include "pwrctl/scan.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +11,8 @@
 
 #include "agent/protocol.h"
 #include "platform/thread.h"
-#include "tools/targets.h"
-#include "tools/wake.h"
+#include "pwrctl/targets.h"
+#include "pwrctl/wake.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include "agent/protocol.h"
 #include "platform/socket.h"
-#include "tools/hex.h"
-#include "tools/scan.h"
-#include "tools/targets.h"
-#include "tools/wake.h"
+#include "pwrctl/hex.h"
+#include "pwrctl/scan.h"
+#include "pwrctl/targets.h"
+#include "pwrctl/wake.h"
 
 namespace {
 

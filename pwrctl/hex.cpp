@@ -1,4 +1,4 @@
-#include "tools/hex.h"
+#include "pwrctl/hex.h"
 
 #include <cctype>
 #include <cstdio>

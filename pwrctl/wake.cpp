@@ -1,4 +1,4 @@
-#include "tools/wake.h"
+#include "pwrctl/wake.h"
 
 #include <cstdio>
 #include <cstring>

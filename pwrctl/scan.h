@@ -11,7 +11,7 @@
 
 #include "agent/protocol.h"
 #include "platform/socket.h"
-#include "tools/targets.h"
+#include "pwrctl/targets.h"
 
 enum class Outcome {
   kMac,           // answered with its MAC

@@ -1,4 +1,4 @@
-#include "tools/targets.h"
+#include "pwrctl/targets.h"
 
 #include <algorithm>
 #include <cstring>
