@@ -45,27 +45,39 @@ bool HasRow(const std::string& table, const std::string& row) {
   return table.find("\n" + row + "\n") != std::string::npos;
 }
 
-// Deferred (0x400), as the system (0x800), exit code ignored (0x40), the
-// program that NETSH names (50); between the service start and the end of
-// the install, and after InstallInitialize at a removal; FIREWALL=0 skips.
-TEST(AgentPackage, FirewallRuleIsADeferredSystemActionThatMayFail) {
+// Deferred (0x400) or rollback (0x100), as the system (0x800), exit code
+// ignored (0x40), the program that NETSH names (50): the rule deleted after
+// the old version's removal, added after the service start, each undone by
+// its rollback; FIREWALL=0 skips.
+TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
   for (const char* arch : {"x64", "x86"}) {
     SCOPED_TRACE(arch);
     const std::string msi = Package(arch);
     ASSERT_FALSE(msi.empty());
     const std::string actions = Table(msi, "CustomAction"),
                       sequence = Table(msi, "InstallExecuteSequence"),
-                      program = " program=\"[INSTALLDIR]PWRAGENT.exe\"";
-    EXPECT_TRUE(HasRow(actions, "FirewallAdd\t3186\tNETSH\tadvfirewall firewall add rule "
-                                "name=\"ORVEL Nimbrel Agent\" dir=in action=allow" + program +
-                                " enable=yes\t"));
-    EXPECT_TRUE(HasRow(actions, "FirewallDelete\t3186\tNETSH\tadvfirewall firewall delete rule "
-                                "name=\"ORVEL Nimbrel Agent\"" + program + "\t"));
+                      rule = "NETSH\tadvfirewall firewall delete rule name=\"ORVEL Nimbrel Agent\" "
+                             "program=\"[INSTALLDIR]PWRAGENT.exe\"\t",
+                      add = "NETSH\tadvfirewall firewall add rule name=\"ORVEL Nimbrel Agent\" "
+                            "program=\"[INSTALLDIR]PWRAGENT.exe\" dir=in action=allow protocol=TCP "
+                            "enable=yes localport=[";
+    EXPECT_TRUE(HasRow(actions, "FirewallAdd\t3186\t" + add +
+                                "PORT] profile=[FWPROFILE] remoteip=[FWREMOTEIP]\t"));
+    EXPECT_TRUE(HasRow(actions, "FirewallDeleteUndo\t2162\t" + add +
+                                "OLDPORT] profile=[FWOLDPROFILE] remoteip=[FWOLDREMOTEIP]\t"));
+    EXPECT_TRUE(HasRow(actions, "FirewallDelete\t3186\t" + rule));
+    EXPECT_TRUE(HasRow(actions, "FirewallAddUndo\t2162\t" + rule));
     EXPECT_TRUE(HasRow(actions, "FindNetsh\t2099\tNETSH\t[SystemFolder]netsh.exe\t"));
-    for (const char* row : {"StartServices\tVersionNT\t5900", "InstallInitialize\t\t1500",
-                            "InstallFinalize\t\t6600",
-                            "FirewallAdd\tNOT Installed AND FIREWALL<>\"0\"\t5999",
-                            "FirewallDelete\tREMOVE~=\"ALL\" AND FIREWALL<>\"0\"\t1501"}) {
+    EXPECT_TRUE(HasRow(actions, "NetshWords\t2049\tOrvelMsi\tNetshWords\t"));
+    const std::string replaced = "FIREWALL<>\"0\" AND (Installed OR WIX_UPGRADE_DETECTED)",
+                      added =
+                          "FIREWALL<>\"0\" AND NOT REMOVE~=\"ALL\" AND FWREMOTEIP AND FWPROFILE";
+    for (const std::string& row : Texts
+         {"InstallInitialize\t\t1500",
+          "FirewallDeleteUndo\t" + replaced + " AND FWOLDREMOTEIP AND FWOLDPROFILE\t1502",
+          "FirewallDelete\t" + replaced + "\t1503",
+          "StartServices\tVersionNT\t5900", "FirewallAddUndo\t" + added + "\t5998",
+          "FirewallAdd\t" + added + "\t5999", "InstallFinalize\t\t6600"}) {
       EXPECT_TRUE(HasRow(sequence, row)) << row;
     }
     // The message that Windows shows and logs when PORT fails the install.
@@ -138,6 +150,7 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
       "Port REG_SZ " + std::to_string(port),
       "AllowedManagers REG_SZ 127.0.0.1",
       "Countdown REG_SZ 30",  // read back by a repair or an upgrade
+      "FirewallProfile REG_SZ domain,private",
       std::string("CountdownCmd REG_SZ \"") + kProgramDir + "PWRCOUNT.exe\" 30"};
   EXPECT_EQ(Values(kAgentKey), installed);
   const std::set<std::string> service = Values(kServiceKey);
