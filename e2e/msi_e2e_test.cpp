@@ -48,7 +48,8 @@ bool HasRow(const std::string& table, const std::string& row) {
 // Deferred (0x400) or rollback (0x100), as the system (0x800), exit code
 // ignored (0x40), the program that NETSH names (50): the rule deleted after
 // the old version's removal, added after the service start, each undone by
-// its rollback; FIREWALL=0 skips.
+// its rollback; FIREWALL=0 skips. The tables Wine does not act on: the log
+// folders' ACL, the service's recovery actions.
 TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
   for (const char* arch : {"x64", "x86"}) {
     SCOPED_TRACE(arch);
@@ -75,11 +76,22 @@ TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
     for (const std::string& row : Texts
          {"InstallInitialize\t\t1500",
           "FirewallDeleteUndo\t" + replaced + " AND FWOLDREMOTEIP AND FWOLDPROFILE\t1502",
-          "FirewallDelete\t" + replaced + "\t1503",
+          "FirewallDelete\t" + replaced + "\t1503", "MsiConfigureServices\tVersionNT\t5850",
           "StartServices\tVersionNT\t5900", "FirewallAddUndo\t" + added + "\t5998",
           "FirewallAdd\t" + added + "\t5999", "InstallFinalize\t\t6600"}) {
       EXPECT_TRUE(HasRow(sequence, row)) << row;
     }
+    const std::string locks = Table(msi, "MsiLockPermissionsEx"),
+                      folders = Table(msi, "CreateFolder");
+    for (const std::string& dir : Texts{"LOGFILEPATH", "DATANIMBRELDIR", "DATAORVELDIR"}) {
+      EXPECT_TRUE(HasRow(folders, dir + "\tLogFolder")) << dir;
+      EXPECT_TRUE(HasRow(locks, "Lock" + dir + "\t" + dir + "\tCreateFolder\tO:BAG:SYD:P"
+                                "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)\t")) << dir;
+    }
+    // At install and reinstall (1 + 4): restart after 60 s thrice, the count reset after a day.
+    EXPECT_TRUE(HasRow(Table(msi, "MsiServiceConfigFailureActions"),
+                       "AgentRestart\tORVEL Nimbrel\t5\t86400\t\t\t1[~]1[~]1\t"
+                       "60000[~]60000[~]60000\tAgent"));
     // The message that Windows shows and logs when PORT fails the install.
     EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
                        "REMOVE~=\"ALL\" OR (PORT >= 1 AND PORT <= 65535)\t"
