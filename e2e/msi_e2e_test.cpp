@@ -57,6 +57,7 @@ TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
     ASSERT_FALSE(msi.empty());
     const std::string actions = Table(msi, "CustomAction"),
                       sequence = Table(msi, "InstallExecuteSequence"),
+                      ui = Table(msi, "InstallUISequence"),
                       rule = "NETSH\tadvfirewall firewall delete rule name=\"ORVEL Nimbrel Agent\" "
                              "program=\"[INSTALLDIR]PWRAGENT.exe\"\t",
                       add = "NETSH\tadvfirewall firewall add rule name=\"ORVEL Nimbrel Agent\" "
@@ -80,6 +81,15 @@ TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
           "StartServices\tVersionNT\t5900", "FirewallAddUndo\t" + added + "\t5998",
           "FirewallAdd\t" + added + "\t5999", "InstallFinalize\t\t6600"}) {
       EXPECT_TRUE(HasRow(sequence, row)) << row;
+    }
+    // With a UI, its own AppSearch runs first: the given values saved and put back there too.
+    for (const char* row : {"SavePort\tPORT\t41", "SaveAllowed\tALLOWEDMANAGERS\t42",
+                            "SaveProfile\tFIREWALLPROFILE\t45", "AppSearch\t\t50",
+                            "RestorePort\tCMDLINE_PORT\t51", "RestoreAllowed\tCMDLINE_ALLOWED\t52",
+                            "RestoreProfile\tCMDLINE_PROFILE\t55",
+                            "KeepInstallDir\tOLDPATHNAME AND NOT INSTALLDIR\t59",
+                            "DefaultPort\tNOT PORT\t61", "LaunchConditions\t\t100"}) {
+      EXPECT_TRUE(HasRow(ui, row)) << row;
     }
     const std::string locks = Table(msi, "MsiLockPermissionsEx"),
                       folders = Table(msi, "CreateFolder");
@@ -108,7 +118,10 @@ class AgentPackageUnderWine : public ::testing::Test {
     // A fresh prefix: an install left by an earlier run would be upgraded.
     const std::string dir = kSource + "/build/wine/msi-e2e";
     fs::remove_all(dir + "-" + e2e::WineArch(kSource));
-    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, dir, "");
+    // A display for the reduced UI (/qr).
+    xvfb_ = std::make_unique<e2e::Xvfb>(dir + ".xvfb.log");
+    ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
+    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, dir, xvfb_->display);
     ASSERT_TRUE(prefix_->Start());
     drive_c_ = fs::path(prefix_->dir()) / "drive_c";
     fs::copy_file(msi_, drive_c_ / "agent.msi");
@@ -135,6 +148,7 @@ class AgentPackageUnderWine : public ::testing::Test {
 
   std::string arch_, msi_;
   fs::path drive_c_;
+  std::unique_ptr<e2e::Xvfb> xvfb_;
   std::unique_ptr<e2e::WinePrefix> prefix_;
 };
 
@@ -183,9 +197,10 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
     return false;
   }, 30000)) << "the agent does not listen";
   // Wine's NetBIOS gives no adapter address, so the agent knows no MAC.
+  uint16_t serving = port;
   const auto serves = [&] {
-    r = e2e::Run({kSource + "/build/native/bin/pwrctl", "mac", "127.0.0.1:" + std::to_string(port)},
-                 30000);
+    const std::string target = "127.0.0.1:" + std::to_string(serving);
+    r = e2e::Run({kSource + "/build/native/bin/pwrctl", "mac", target}, 30000);
     return r.exit_code == 1 && r.out.find("(status 2)") != std::string::npos;
   };
   EXPECT_TRUE(serves()) << r.out;
@@ -204,6 +219,21 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(Values(kAgentKey), installed);
   EXPECT_TRUE(e2e::WaitFor([&] { return serves(); }, 30000)) << "not after the upgrade";
+
+  // With the reduced UI, whose AppSearch runs before the execute sequence,
+  // the values given still win over the key's.
+  serving = e2e::FreePort();
+  r = Wine({"msiexec", "/i", "C:\\rebuilt.msi", "/qr", "REINSTALL=ALL", "REINSTALLMODE=amus",
+            "PORT=" + std::to_string(serving), "ALLOWEDMANAGERS=127.0.0.0/8",
+            "FIREWALLPROFILE=domain"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  const std::set<std::string> given = Values(kAgentKey);
+  for (const std::string& v : Texts{"Port REG_SZ " + std::to_string(serving),
+                                    "AllowedManagers REG_SZ 127.0.0.0/8",
+                                    "FirewallProfile REG_SZ domain"}) {
+    EXPECT_EQ(given.count(v), 1u) << v;
+  }
+  EXPECT_TRUE(e2e::WaitFor([&] { return serves(); }, 30000)) << "not after the reduced-UI repair";
 
   r = Wine({"msiexec", "/x", "C:\\rebuilt.msi", "/qn"});
   ASSERT_EQ(r.exit_code, 0) << r.out;
