@@ -75,7 +75,7 @@ TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
                       added =
                           "FIREWALL<>\"0\" AND NOT REMOVE~=\"ALL\" AND FWREMOTEIP AND FWPROFILE";
     for (const std::string& row : Texts
-         {"InstallInitialize\t\t1500",
+         {"InstallInitialize\t\t1500", "RemoveExistingProducts\t\t1501",
           "FirewallDeleteUndo\t" + replaced + " AND FWOLDREMOTEIP AND FWOLDPROFILE\t1502",
           "FirewallDelete\t" + replaced + "\t1503", "MsiConfigureServices\tVersionNT\t5850",
           "StartServices\tVersionNT\t5900", "FirewallAddUndo\t" + added + "\t5998",
