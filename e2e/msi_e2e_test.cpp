@@ -106,6 +106,9 @@ TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
     EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
                        "REMOVE~=\"ALL\" OR (PORT >= 1 AND PORT <= 65535)\t"
                        "PORT must be a number from 1 to 65535."));
+    EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
+                       "REMOVE~=\"ALL\" OR (COUNTDOWN >= 0 AND COUNTDOWN <= 9999)\t"
+                       "COUNTDOWN must be a number of seconds from 0 to 9999, 0 for none."));
   }
 }
 
@@ -159,10 +162,13 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   const fs::path trace = Unix(logs) / "QX_WOL_A.LOG";
   const bool countdown = fs::exists(e2e::WinBinDir(kSource) + "/PWRCOUNT.exe");
 
-  // A bad PORT ends the install before anything is written (Wine logs no
-  // launch-condition text; the table test checks the message).
-  e2e::RunResult r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "PORT=65536"});
-  EXPECT_EQ(r.exit_code, 1603 & 0xff) << r.out;  // a Linux exit code keeps the low byte
+  // A bad PORT or COUNTDOWN ends the install before anything is written
+  // (Wine logs no launch-condition text; the table test checks the message).
+  e2e::RunResult r;
+  for (const char* bad : {"PORT=65536", "COUNTDOWN=10000"}) {
+    r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", bad});
+    EXPECT_EQ(r.exit_code, 1603 & 0xff) << bad << r.out;  // a Linux exit code keeps the low byte
+  }
   EXPECT_TRUE(Values(kAgentKey).empty());
   EXPECT_TRUE(Values(kServiceKey).empty());
   EXPECT_FALSE(fs::exists(Unix(kProgramDir)));
