@@ -45,33 +45,70 @@ bool HasRow(const std::string& table, const std::string& row) {
   return table.find("\n" + row + "\n") != std::string::npos;
 }
 
-// Deferred (0x400), as the system (0x800), exit code ignored (0x40), the
-// program that NETSH names (50); between the service start and the end of
-// the install, and after InstallInitialize at a removal; FIREWALL=0 skips.
-TEST(AgentPackage, FirewallRuleIsADeferredSystemActionThatMayFail) {
+// Deferred (0x400) or rollback (0x100), as the system (0x800), exit code
+// ignored (0x40), the program that NETSH names (50): the rule deleted after
+// the old version's removal, added after the service start, each undone by
+// its rollback; FIREWALL=0 skips. The tables Wine does not act on: the log
+// folders' ACL, the service's recovery actions.
+TEST(AgentPackage, TablesCarryWhatWineDoesNotShow) {
   for (const char* arch : {"x64", "x86"}) {
     SCOPED_TRACE(arch);
     const std::string msi = Package(arch);
     ASSERT_FALSE(msi.empty());
     const std::string actions = Table(msi, "CustomAction"),
                       sequence = Table(msi, "InstallExecuteSequence"),
-                      program = " program=\"[INSTALLDIR]PWRAGENT.exe\"";
-    EXPECT_TRUE(HasRow(actions, "FirewallAdd\t3186\tNETSH\tadvfirewall firewall add rule "
-                                "name=\"ORVEL Nimbrel Agent\" dir=in action=allow" + program +
-                                " enable=yes\t"));
-    EXPECT_TRUE(HasRow(actions, "FirewallDelete\t3186\tNETSH\tadvfirewall firewall delete rule "
-                                "name=\"ORVEL Nimbrel Agent\"" + program + "\t"));
+                      ui = Table(msi, "InstallUISequence"),
+                      rule = "NETSH\tadvfirewall firewall delete rule name=\"ORVEL Nimbrel Agent\" "
+                             "program=\"[INSTALLDIR]PWRAGENT.exe\"\t",
+                      add = "NETSH\tadvfirewall firewall add rule name=\"ORVEL Nimbrel Agent\" "
+                            "program=\"[INSTALLDIR]PWRAGENT.exe\" dir=in action=allow protocol=TCP "
+                            "enable=yes localport=[";
+    EXPECT_TRUE(HasRow(actions, "FirewallAdd\t3186\t" + add +
+                                "PORT] profile=[FWPROFILE] remoteip=[FWREMOTEIP]\t"));
+    EXPECT_TRUE(HasRow(actions, "FirewallDeleteUndo\t2162\t" + add +
+                                "OLDPORT] profile=[FWOLDPROFILE] remoteip=[FWOLDREMOTEIP]\t"));
+    EXPECT_TRUE(HasRow(actions, "FirewallDelete\t3186\t" + rule));
+    EXPECT_TRUE(HasRow(actions, "FirewallAddUndo\t2162\t" + rule));
     EXPECT_TRUE(HasRow(actions, "FindNetsh\t2099\tNETSH\t[SystemFolder]netsh.exe\t"));
-    for (const char* row : {"StartServices\tVersionNT\t5900", "InstallInitialize\t\t1500",
-                            "InstallFinalize\t\t6600",
-                            "FirewallAdd\tNOT Installed AND FIREWALL<>\"0\"\t5999",
-                            "FirewallDelete\tREMOVE~=\"ALL\" AND FIREWALL<>\"0\"\t1501"}) {
+    EXPECT_TRUE(HasRow(actions, "NetshWords\t2049\tOrvelMsi\tNetshWords\t"));
+    const std::string replaced = "FIREWALL<>\"0\" AND (Installed OR WIX_UPGRADE_DETECTED)",
+                      added =
+                          "FIREWALL<>\"0\" AND NOT REMOVE~=\"ALL\" AND FWREMOTEIP AND FWPROFILE";
+    for (const std::string& row : Texts
+         {"InstallInitialize\t\t1500", "RemoveExistingProducts\t\t1501",
+          "FirewallDeleteUndo\t" + replaced + " AND FWOLDREMOTEIP AND FWOLDPROFILE\t1502",
+          "FirewallDelete\t" + replaced + "\t1503", "MsiConfigureServices\tVersionNT\t5850",
+          "StartServices\tVersionNT\t5900", "FirewallAddUndo\t" + added + "\t5998",
+          "FirewallAdd\t" + added + "\t5999", "InstallFinalize\t\t6600"}) {
       EXPECT_TRUE(HasRow(sequence, row)) << row;
     }
+    // With a UI, its own AppSearch runs first: the given values saved and put back there too.
+    for (const char* row : {"SavePort\tPORT\t41", "SaveAllowed\tALLOWEDMANAGERS\t42",
+                            "SaveProfile\tFIREWALLPROFILE\t45", "AppSearch\t\t50",
+                            "RestorePort\tCMDLINE_PORT\t51", "RestoreAllowed\tCMDLINE_ALLOWED\t52",
+                            "RestoreProfile\tCMDLINE_PROFILE\t55",
+                            "KeepInstallDir\tOLDPATHNAME AND NOT INSTALLDIR\t59",
+                            "DefaultPort\tNOT PORT\t61", "LaunchConditions\t\t100"}) {
+      EXPECT_TRUE(HasRow(ui, row)) << row;
+    }
+    const std::string locks = Table(msi, "MsiLockPermissionsEx"),
+                      folders = Table(msi, "CreateFolder");
+    for (const std::string& dir : Texts{"LOGFILEPATH", "DATANIMBRELDIR", "DATAORVELDIR"}) {
+      EXPECT_TRUE(HasRow(folders, dir + "\tLogFolder")) << dir;
+      EXPECT_TRUE(HasRow(locks, "Lock" + dir + "\t" + dir + "\tCreateFolder\tO:BAG:SYD:P"
+                                "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)\t")) << dir;
+    }
+    // At install and reinstall (1 + 4): restart after 60 s thrice, the count reset after a day.
+    EXPECT_TRUE(HasRow(Table(msi, "MsiServiceConfigFailureActions"),
+                       "AgentRestart\tORVEL Nimbrel\t5\t86400\t\t\t1[~]1[~]1\t"
+                       "60000[~]60000[~]60000\tAgent"));
     // The message that Windows shows and logs when PORT fails the install.
     EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
                        "REMOVE~=\"ALL\" OR (PORT >= 1 AND PORT <= 65535)\t"
                        "PORT must be a number from 1 to 65535."));
+    EXPECT_TRUE(HasRow(Table(msi, "LaunchCondition"),
+                       "REMOVE~=\"ALL\" OR (COUNTDOWN >= 0 AND COUNTDOWN <= 9999)\t"
+                       "COUNTDOWN must be a number of seconds from 0 to 9999, 0 for none."));
   }
 }
 
@@ -84,7 +121,10 @@ class AgentPackageUnderWine : public ::testing::Test {
     // A fresh prefix: an install left by an earlier run would be upgraded.
     const std::string dir = kSource + "/build/wine/msi-e2e";
     fs::remove_all(dir + "-" + e2e::WineArch(kSource));
-    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, dir, "");
+    // A display for the reduced UI (/qr).
+    xvfb_ = std::make_unique<e2e::Xvfb>(dir + ".xvfb.log");
+    ASSERT_FALSE(xvfb_->display.empty()) << "Xvfb did not start";
+    prefix_ = std::make_unique<e2e::WinePrefix>(kSource, dir, xvfb_->display);
     ASSERT_TRUE(prefix_->Start());
     drive_c_ = fs::path(prefix_->dir()) / "drive_c";
     fs::copy_file(msi_, drive_c_ / "agent.msi");
@@ -111,6 +151,7 @@ class AgentPackageUnderWine : public ::testing::Test {
 
   std::string arch_, msi_;
   fs::path drive_c_;
+  std::unique_ptr<e2e::Xvfb> xvfb_;
   std::unique_ptr<e2e::WinePrefix> prefix_;
 };
 
@@ -121,10 +162,13 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   const fs::path trace = Unix(logs) / "QX_WOL_A.LOG";
   const bool countdown = fs::exists(e2e::WinBinDir(kSource) + "/PWRCOUNT.exe");
 
-  // A bad PORT ends the install before anything is written (Wine logs no
-  // launch-condition text; the table test checks the message).
-  e2e::RunResult r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "PORT=65536"});
-  EXPECT_EQ(r.exit_code, 1603 & 0xff) << r.out;  // a Linux exit code keeps the low byte
+  // A bad PORT or COUNTDOWN ends the install before anything is written
+  // (Wine logs no launch-condition text; the table test checks the message).
+  e2e::RunResult r;
+  for (const char* bad : {"PORT=65536", "COUNTDOWN=10000"}) {
+    r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", bad});
+    EXPECT_EQ(r.exit_code, 1603 & 0xff) << bad << r.out;  // a Linux exit code keeps the low byte
+  }
   EXPECT_TRUE(Values(kAgentKey).empty());
   EXPECT_TRUE(Values(kServiceKey).empty());
   EXPECT_FALSE(fs::exists(Unix(kProgramDir)));
@@ -138,6 +182,7 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
       "Port REG_SZ " + std::to_string(port),
       "AllowedManagers REG_SZ 127.0.0.1",
       "Countdown REG_SZ 30",  // read back by a repair or an upgrade
+      "FirewallProfile REG_SZ domain,private",
       std::string("CountdownCmd REG_SZ \"") + kProgramDir + "PWRCOUNT.exe\" 30"};
   EXPECT_EQ(Values(kAgentKey), installed);
   const std::set<std::string> service = Values(kServiceKey);
@@ -158,9 +203,10 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
     return false;
   }, 30000)) << "the agent does not listen";
   // Wine's NetBIOS gives no adapter address, so the agent knows no MAC.
+  uint16_t serving = port;
   const auto serves = [&] {
-    r = e2e::Run({kSource + "/build/native/bin/pwrctl", "mac", "127.0.0.1:" + std::to_string(port)},
-                 30000);
+    const std::string target = "127.0.0.1:" + std::to_string(serving);
+    r = e2e::Run({kSource + "/build/native/bin/pwrctl", "mac", target}, 30000);
     return r.exit_code == 1 && r.out.find("(status 2)") != std::string::npos;
   };
   EXPECT_TRUE(serves()) << r.out;
@@ -179,6 +225,21 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(Values(kAgentKey), installed);
   EXPECT_TRUE(e2e::WaitFor([&] { return serves(); }, 30000)) << "not after the upgrade";
+
+  // With the reduced UI, whose AppSearch runs before the execute sequence,
+  // the values given still win over the key's.
+  serving = e2e::FreePort();
+  r = Wine({"msiexec", "/i", "C:\\rebuilt.msi", "/qr", "REINSTALL=ALL", "REINSTALLMODE=amus",
+            "PORT=" + std::to_string(serving), "ALLOWEDMANAGERS=127.0.0.0/8",
+            "FIREWALLPROFILE=domain"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  const std::set<std::string> given = Values(kAgentKey);
+  for (const std::string& v : Texts{"Port REG_SZ " + std::to_string(serving),
+                                    "AllowedManagers REG_SZ 127.0.0.0/8",
+                                    "FirewallProfile REG_SZ domain"}) {
+    EXPECT_EQ(given.count(v), 1u) << v;
+  }
+  EXPECT_TRUE(e2e::WaitFor([&] { return serves(); }, 30000)) << "not after the reduced-UI repair";
 
   r = Wine({"msiexec", "/x", "C:\\rebuilt.msi", "/qn"});
   ASSERT_EQ(r.exit_code, 0) << r.out;
