@@ -31,7 +31,7 @@ std::string Package(const std::string& arch) {
     EXPECT_EQ(r.exit_code, 0) << r.out;
     return r.exit_code == 0;
   }();
-  return built ? kSource + "/build/package/orvel-nimbrel-agent-1.0.0-" + arch + ".msi" : "";
+  return built ? kSource + "/build/package/orvel-nimbrel-agent-" ORVEL_VERSION "-" + arch + ".msi" : "";
 }
 
 // A table as msiinfo exports it: a row a line, its fields tab-separated.
