@@ -1,7 +1,9 @@
 #include "agent/agent_events.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 void (*ReportEventCall)(platform::EventType, uint32_t, const char*, const char* const*,
                         size_t) = platform::ReportSystemEvent;
@@ -28,6 +30,24 @@ constexpr EventRow kEvents[] = {
 
 constexpr size_t kMaxStrings = 8;
 
+// A stranger's flood of connections must not flood the event log and push
+// other programs' events out of it: at most this many refusals a minute
+// reach it. The trace log keeps every one.
+constexpr int kRefusalsPerMinute = 20;
+
+bool RefusalWithinLimit() {
+  static std::mutex* lock = new std::mutex;  // never destroyed: late threads may come
+  static std::chrono::steady_clock::time_point window = std::chrono::steady_clock::now();
+  static int count = 0;
+  std::lock_guard<std::mutex> guard(*lock);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - window >= std::chrono::minutes(1)) {
+    window = now;
+    count = 0;
+  }
+  return ++count <= kRefusalsPerMinute;
+}
+
 }  // namespace
 
 ManagerAddress::ManagerAddress(uint32_t network_order) {
@@ -37,6 +57,7 @@ ManagerAddress::ManagerAddress(uint32_t network_order) {
 }
 
 void ReportAgentEvent(AgentEvent event, std::initializer_list<const char*> strings) {
+  if (event == AgentEvent::kRefused && !RefusalWithinLimit()) return;
   for (const EventRow& row : kEvents) {
     if (row.event != event) continue;
     const char* inserts[kMaxStrings];

@@ -19,7 +19,8 @@ enum class AgentEvent {
   kStartFailed,        // the reason (no port, no socket)
 };
 
-// Reports the event; callable from any thread, at any time.
+// Reports the event; callable from any thread, at any time. Refusals beyond
+// 20 a minute are dropped.
 void ReportAgentEvent(AgentEvent event, std::initializer_list<const char*> strings = {});
 
 // A manager's IPv4 address, network byte order, as an insert: "a.b.c.d".

@@ -28,13 +28,16 @@ TEST(AgentEvents, ReachTheEventLogAsTheMessagesOfTheirTable) {
   ReportAgentEvent(AgentEvent::kPowerOffCancelled, {"1"});
   ReportAgentEvent(AgentEvent::kRefused, {manager.text, "not in AllowedManagers"});
   ReportAgentEvent(AgentEvent::kStartFailed, {"no port"});
-  ReportEventCall = platform::ReportSystemEvent;
   const std::vector<Report> expected = {
       {EventType::kInformation, 1, {}}, {EventType::kInformation, 2, {}},
       {EventType::kInformation, 3, {"192.168.0.9"}}, {EventType::kInformation, 4, {"1"}},
       {EventType::kWarning, 5, {"192.168.0.9", "not in AllowedManagers"}},
       {EventType::kError, 6, {"no port"}}};
   EXPECT_EQ(reports, expected);
+  reports.clear();
+  for (int i = 0; i < 30; ++i) ReportAgentEvent(AgentEvent::kRefused, {manager.text, "flood"});
+  EXPECT_EQ(reports.size(), 19u);  // 20 a minute, the table's one among them
+  ReportEventCall = platform::ReportSystemEvent;
 
   std::ifstream in(ORVEL_EVENTS_MC, std::ios::binary);
   const std::string mc{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
