@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "agent/adapters.h"
+#include "agent/agent_events.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
 #include "agent/allowed_managers.h"
@@ -43,6 +44,7 @@ void AgentStart() {
 
   WriteLog("ORVEL/TAV Agent Start", LOG_AGENT);
   WriteOperationLog(OPLOG_AGENT_START, 0, LOG_AGENT_USER);
+  ReportAgentEvent(AgentEvent::kStarted);
 
   hShutdownMutex = platform::NamedMutex::Open("ORVEL_MANAGER_WakeOnLAN_SHUTDOWN_MUTEX");
   if (!hShutdownMutex.valid()) {
@@ -100,4 +102,5 @@ void AgentStopReporting(void (*paused)()) {
 
   WriteLog("ORVEL/TAV Agent End", LOG_AGENT);
   WriteOperationLog(OPLOG_AGENT_END, 0, LOG_AGENT_USER);
+  ReportAgentEvent(AgentEvent::kStopped);
 }

@@ -1,8 +1,10 @@
 #include "agent/listener.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "agent/adapters.h"
+#include "agent/agent_events.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
 #include "agent/allowed_managers.h"
@@ -42,6 +44,13 @@ platform::Socket& hListenSocket() {
 platform::WakeSignal& hStopSignal() {
   static platform::WakeSignal* signal = new platform::WakeSignal;
   return *signal;
+}
+
+// The agent serves nobody: a call of the listening socket failed.
+void ReportNoSocket(const char* call, int error) {
+  char reason[80];
+  std::snprintf(reason, sizeof reason, "no socket: %s() failed with code %d", call, error);
+  ReportAgentEvent(AgentEvent::kStartFailed, {reason});
 }
 
 void StartSuccessor() {
@@ -119,7 +128,9 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
       return;
     }
     Trace("Response Data Send : IPaddress %x", peer);
-    if (power_off_due) RunPowerOff();
+    if (!power_off_due) continue;
+    ReportAgentEvent(AgentEvent::kPowerOffAccepted, {ManagerAddress(peer).text});
+    RunPowerOff();
   }
 }
 
@@ -166,6 +177,8 @@ void AcceptAndServe() {
   if (!ManagerAllowed(peer.address)) {
     Trace("Connection Refused : IPaddress %x", peer.address);
     connection.Close();
+    ReportAgentEvent(AgentEvent::kRefused,
+                     {ManagerAddress(peer.address).text, "not in AllowedManagers"});
     return;
   }
   Trace("Connection Established : IPaddress %x", peer.address);
@@ -214,7 +227,9 @@ void StartListen() {
     socket = platform::Socket::Create();
     if (socket.valid()) break;
     if (attempt == kSocketAttempts) {
-      Trace("Error socket() : Code = %d", platform::SocketError());
+      const int error = platform::SocketError();
+      Trace("Error socket() : Code = %d", error);
+      ReportNoSocket("socket", error);
       return;
     }
     platform::SleepMs(kSocketRetryMs);
@@ -223,14 +238,20 @@ void StartListen() {
   platform::Ipv4Address address;
   if (!GetAgentPort(&address)) {
     Trace("Error getservbyname() : Code = %d", platform::SocketError());
+    ReportAgentEvent(AgentEvent::kStartFailed,
+                     {"no port: no valid Port setting and no services entry QX_WOL_AGT/tcp"});
     return;
   }
   if (!socket.Bind(address)) {
-    Trace("Error bind() : Code = %d", platform::SocketError());
+    const int error = platform::SocketError();
+    Trace("Error bind() : Code = %d", error);
+    ReportNoSocket("bind", error);
     return;
   }
   if (!socket.Listen(platform::kMaxBacklog)) {
-    Trace("Error listen() : Code = %d", platform::SocketError());
+    const int error = platform::SocketError();
+    Trace("Error listen() : Code = %d", error);
+    ReportNoSocket("listen", error);
     return;
   }
   const bool nonblocking = socket.SetNonBlocking(true);

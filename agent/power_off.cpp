@@ -1,7 +1,9 @@
 #include "agent/power_off.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "agent/agent_events.h"
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
@@ -107,6 +109,9 @@ uint32_t CountDown() {
   }
   if (exit_code != 0) {
     WriteOperationLog(OPLOG_POWER_OFF_CANCELLED, 0, LOG_AGENT_USER);
+    char code[12];
+    std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(exit_code));
+    ReportAgentEvent(AgentEvent::kPowerOffCancelled, {code});
   } else {
     SystemShutdown();
   }

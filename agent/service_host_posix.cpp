@@ -7,16 +7,37 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "agent/agent_options.h"
 #include "agent/agent_start.h"
 #include "platform/thread.h"
 
 namespace {
 
+const char kHelp[] =
+    "usage: pwragent [--help | --version]\n"
+    "\n"
+    "The ORVEL Nimbrel agent as a Linux daemon: answers the manager console's\n"
+    "MAC queries and power-offs on its TCP port until SIGTERM or SIGINT, and\n"
+    "reports its start, stop, power-offs, refused connections and failed\n"
+    "start-ups on standard error. Settings are Name=Value lines in the file\n"
+    "named by $ORVEL_AGENT_CONF (default /etc/orvel-agent.conf); the port is its\n"
+    "Port= line, else the services entry QX_WOL_AGT/tcp (/etc/services, or the\n"
+    "file named by $ORVEL_SERVICES_FILE).\n"
+    "  --help     prints this text\n"
+    "  --version  prints the version\n"
+    "\n"
+    "exit codes:\n"
+    "  0  stopped by SIGTERM or SIGINT\n"
+    "  1  the start-up thread cannot start\n"
+    "  2  usage error\n";
+
 void AgentServiceMain(void* /*unused*/) { AgentStart(); }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int rc = AgentOptions(argc, argv, "pwragent", kHelp);
+  if (rc >= 0) return rc;
   // Blocked before any thread starts, so that every thread inherits the mask
   // and the signals wait for sigwait below.
   sigset_t stop_signals;

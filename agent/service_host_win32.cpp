@@ -7,10 +7,20 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "agent/agent_options.h"
 #include "agent/agent_start.h"
 #include "agent/agent_trace.h"
 
 namespace {
+
+const char kHelp[] =
+    "usage: PWRAGENT [--help | --version]\n"
+    "\n"
+    "The ORVEL Nimbrel agent, started by the service control manager as the\n"
+    "service \"ORVEL Nimbrel\". Settings are the values of the key\n"
+    "HKLM\\SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent.\n"
+    "  --help     prints this text\n"
+    "  --version  prints the version\n";
 
 char szServiceName[] = "QX_WOL_AGENT";
 SERVICE_STATUS ServiceStatus;
@@ -107,7 +117,9 @@ int AgentMain() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int options = AgentOptions(argc, argv, "PWRAGENT", kHelp);
+  if (options >= 0) return options;
   const int rc = AgentMain();
   // Threads that outlived the stop sequence may still run; end without
   // destroying anything under them.

@@ -22,6 +22,8 @@ using Texts = std::vector<std::string>;
 const std::string kSource = ORVEL_SOURCE_DIR;
 const char kAgentKey[] = "SOFTWARE\\VANTREX\\ORVEL_MANAGER\\Nimbrel\\Agent";
 const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ORVEL Nimbrel";
+const char kEventSourceKey[] =
+    "System\\CurrentControlSet\\Services\\EventLog\\Application\\ORVEL Nimbrel";
 const char kProgramDir[] = "C:\\Program Files\\ORVEL\\Nimbrel\\Agent\\";
 
 // The package of an architecture, built once per run.
@@ -31,7 +33,7 @@ std::string Package(const std::string& arch) {
     EXPECT_EQ(r.exit_code, 0) << r.out;
     return r.exit_code == 0;
   }();
-  return built ? kSource + "/build/package/orvel-nimbrel-agent-1.0.0-" + arch + ".msi" : "";
+  return built ? kSource + "/build/package/orvel-nimbrel-agent-" ORVEL_VERSION "-" + arch + ".msi" : "";
 }
 
 // A table as msiinfo exports it: a row a line, its fields tab-separated.
@@ -192,6 +194,9 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
                                "ImagePath REG_SZ " + std::string(kProgramDir) + "PWRAGENT.exe"}) {
     EXPECT_EQ(service.count(v), 1u) << v;
   }
+  // The Event Log's source: its messages in the program, three event types.
+  EXPECT_EQ(Values(kEventSourceKey), (std::set<std::string>{"TypesSupported REG_DWORD 0x7",
+            "EventMessageFile REG_EXPAND_SZ " + std::string(kProgramDir) + "PWRAGENT.exe"}));
   EXPECT_TRUE(fs::exists(Unix(kProgramDir) / "PWRAGENT.exe"));
   EXPECT_EQ(fs::exists(Unix(kProgramDir) / "PWRCOUNT.exe"), countdown);
 
@@ -245,6 +250,7 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_TRUE(Values(kAgentKey).empty()) << "the key is left";
   EXPECT_TRUE(Values(kServiceKey).empty()) << "the service is left";
+  EXPECT_TRUE(e2e::RegLines(*prefix_, kEventSourceKey).empty()) << "the event source is left";
   EXPECT_FALSE(fs::exists(Unix("C:\\Program Files\\ORVEL\\"))) << "a program folder is left";
   // The logs stay, with the stop of the removal as their last line.
   const Texts left = logtest::LogTexts(trace);

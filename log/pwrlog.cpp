@@ -10,7 +10,35 @@
 #include "log/ring_reader.h"
 #include "platform/console_text.h"
 
+namespace {
+
+const char kHelp[] =
+    "usage: pwrlog [--raw] FILE\n"
+    "       pwrlog --help | --version\n"
+    "\n"
+    "Prints the records of an ORVEL Nimbrel ring log (the trace log QX_WOL_A.LOG,\n"
+    "the operation log TAVANLOG.TXT) oldest first, one a line, converted from\n"
+    "code page 932 to UTF-8.\n"
+    "  --raw      keeps the bytes of the records as they are\n"
+    "  --help     prints this text\n"
+    "  --version  prints the version\n"
+    "\n"
+    "exit codes:\n"
+    "  0  the records printed\n"
+    "  1  the file cannot be read or is no ring log\n"
+    "  2  usage error\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("pwrlog " ORVEL_VERSION);
+    return 0;
+  }
   bool raw = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -24,7 +52,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!path) {
-    std::fprintf(stderr, "usage: pwrlog [--raw] FILE\n");
+    std::fputs(kHelp, stderr);
     return 2;
   }
 

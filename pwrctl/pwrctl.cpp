@@ -41,6 +41,7 @@ const char kHelp[] =
     "       pwrctl scan [-t SECONDS] [-p PORT] [-j N] [--csv | --json] TARGET...\n"
     "       pwrctl off [-t SECONDS] [-p PORT] [-j N] [--csv | --json] [--yes] TARGET...\n"
     "       pwrctl wake [--to ADDRESS] [-p PORT] MAC...\n"
+    "       pwrctl --help | --version\n"
     "\n"
     "Talks to the ORVEL Nimbrel agent (PWRAGENT) as the manager console does.\n"
     "  mac   asks for the MAC address of the adapter the connection arrives on\n"
@@ -402,6 +403,10 @@ int main(int argc, char** argv) {
   int i = 1;
   if (i < argc && (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)) {
     std::fputs(kHelp, stdout);
+    return kOk;
+  }
+  if (i < argc && std::strcmp(argv[i], "--version") == 0) {
+    std::puts("pwrctl " ORVEL_VERSION);
     return kOk;
   }
   if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
