@@ -63,6 +63,10 @@ const char kMac[] = "02000000", kOff[] = "01000000", kCmd3[] = "03000000";
 const Bytes kNoMac = Hex(kHead + "02000080 02000000");  // status 2: no MAC known
 const Bytes kOffOk = Hex(kHead + "01000080 00000000");
 const Bytes kUnknown = Hex(kHead + "00000000 01000000");  // status 1
+// WAKE RELAY of 00-11-22-AB-CD-EF: 48 bytes, data length 8.
+const Bytes kRelay = Hex("51582f574f4c2000 01000000 30000000 12000000 00000000 00000000 00000000"
+                         " 08000000 00000000 001122abcdef", 48);
+const Bytes kRelayOk = Hex(kHead + "12000080 00000000");
 Bytes Join(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -163,6 +167,12 @@ struct Step {
 
 void ServeManagers(const Site& site) {
   const std::string mac = "MAC Command Received :", command = "Error recv() : Invalid Command";
+  // The relay's packets on the loopback network, where port 9 of this machine
+  // hears them; other runs at the same time may listen there too.
+  const int udp = socket(AF_INET, SOCK_DGRAM, 0), one = 1;
+  sockaddr_in at{AF_INET, htons(9), {}, {}};
+  ASSERT_TRUE(udp >= 0 && setsockopt(udp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+              bind(udp, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0);
   const Step steps[] = {
       {0, Request(kMac), kNoMac, false, {mac}},
       // A second manager is served while the first one's thread waits in recv.
@@ -174,6 +184,10 @@ void ServeManagers(const Site& site) {
       // The countdown cancels, then the thread reads again.
       {0, Request(kOff), kOffOk, false, {"OFF Command Received :"}},
       {0, Request(kMac), kNoMac, false, {mac}},
+      // Over loopback the relay's network is 127.0.0.0/8; its 48 bytes may come in two parts.
+      {0, kRelay, kRelayOk, false, {"WAKE RELAY Command Received :"}},
+      {0, Bytes(kRelay.begin(), kRelay.begin() + 44), {}, false, {}},
+      {0, Bytes(kRelay.begin() + 44, kRelay.end()), kRelayOk, false, {"WAKE RELAY Command Received :"}},
       // 50 bytes: the 2 beyond 48 arrive as a request of their own, too short.
       {2, Request(kMac, 50), kNoMac, true, {mac, "Error recv() : Invalid Data Length"}},
       {3, Hex("51582f574f4c0000 01000000 28000000 02000000"), {}, true,
@@ -201,7 +215,15 @@ void ServeManagers(const Site& site) {
   EXPECT_TRUE(
       WaitFor([&] { return Count(site.Trace(), Line("Connection Broken :")) >= 2; }, 10000));
   lines["CountDown() finished : Code = 0"] = 1;
+  lines["Wake Relay : MAC = 001122ABCDEF Broadcast ffffff7f"] = 2;
   ExpectCounts(site.Trace(), lines);
+  Bytes magic(6, 0xFF), got(200);
+  for (int i = 0; i < 16; ++i) magic.insert(magic.end(), kRelay.begin() + 40, kRelay.begin() + 46);
+  for (int packets = 0, n = 0; packets < 6; packets += Bytes(got.data(), got.data() + n) == magic) {
+    ASSERT_TRUE(WaitFor([&] { return (n = recv(udp, got.data(), got.size(), MSG_DONTWAIT)) > 0; }))
+        << packets << " packets of the relay";
+  }
+  close(udp);
 }
 
 // The trace and operation log of a stop with no thread left after the wait.

@@ -41,11 +41,6 @@ std::string FormatMac(const uint8_t mac[6]) {
   return text;
 }
 
-void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]) {
-  std::memset(packet, 0xFF, 6);
-  for (size_t i = 0; i < 16; ++i) std::memcpy(packet + 6 + i * 6, mac, 6);
-}
-
 std::vector<std::string> WakeFileMacs(const std::string& text) {
   std::vector<std::string> macs;
   std::istringstream lines(text);

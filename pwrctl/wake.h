@@ -6,15 +6,10 @@
 #include <string>
 #include <vector>
 
-// Six bytes of 0xFF, then the MAC sixteen times.
-constexpr size_t kMagicPacketSize = 102;
-
 // A MAC as 00-11-22-AB-CD-EF, 00:11:22:ab:cd:ef or 001122ABCDEF (either case).
 bool ParseMac(const std::string& text, uint8_t mac[6]);
 // The form pwrctl prints: 00-11-22-AB-CD-EF.
 std::string FormatMac(const uint8_t mac[6]);
-
-void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]);
 
 // The MACs of a wake file: each line's first word that is a MAC, else its
 // second (the MAC column of a saved scan table). Lines where neither is one,
