@@ -529,6 +529,50 @@ TEST_F(AgentNative, InANamespaceAnswersTheMacOfTheAdapterThatOwnsTheAddress) {
   EXPECT_EQ(Count(site_.Trace(), "Get MACAddress by IP", true), 0u);
 }
 
+// A PC on another subnet: the manager (namespace M) reaches the PCs' subnet
+// (a bridge in the router R) only through R, which forwards no broadcasts.
+// The relay agent runs in P, the sleeping PC in S; the table names the relay
+// by its address alone and the PC with its MAC.
+TEST_F(AgentNative, WakesAPcBehindARouterThroughARelayAgentAndSeesItUp) {
+  const std::string pid = std::to_string(getpid());
+  const Namespaces ns{{"orvel-r-" + pid, "orvel-p-" + pid, "orvel-s-" + pid, "orvel-m-" + pid}};
+  const std::string problem = ns.Make(
+      "for n in $0 $1 $2 $3; do ip netns add $n; done; ip -n $0 link add br0 type bridge;"
+      "ip -n $0 link add rp type veth peer name p0 netns $1; ip -n $0 link set rp master br0 up;"
+      "ip -n $0 link add rs type veth peer name s0 netns $2; ip -n $0 link set rs master br0 up;"
+      "ip -n $0 link add r0 type veth peer name m0 netns $3; ip -n $2 link set s0 address "
+      "02:00:0a:02:00:14; ip netns exec $0 sysctl -qw net.ipv4.ip_forward=1; up() { ip -n $1 "
+      "addr add $3/24 dev $2; ip -n $1 link set $2 up; [ -z $4 ] || ip -n $1 route add default "
+      "via $4; }; up $0 br0 10.2.0.1; up $0 r0 10.1.0.1; up $3 m0 10.1.0.2 10.1.0.1;"
+      "up $1 p0 10.2.0.10 10.2.0.1; up $2 s0 10.2.0.20 10.2.0.1");
+  if (!problem.empty()) GTEST_SKIP() << "no network namespace here, scenario skipped: " << problem;
+  StartAgent({"ip", "netns", "exec", ns.names[1]});
+  const fs::path dir = site_.log_dir.parent_path();
+  std::ofstream(dir / "pc.conf") << "LogFilePath=" << dir.string() << "\nCountdownCmd=false\n";
+  e2e::Background pc({"ip", "netns", "exec", ns.names[2], kSource + "/build/native/bin/sleeping_pc",
+                      "02:00:0a:02:00:14", kSource + "/build/native/bin/pwragent"},
+                     {"ORVEL_SERVICES_FILE=" + (dir / "services").string(),
+                      "ORVEL_AGENT_CONF=" + (dir / "pc.conf").string()},
+                     (dir / "pc.out").string());
+  ASSERT_TRUE(WaitFor([&] { return logtest::ReadAll((dir / "pc.out").string()) == "asleep\n"; }));
+  const std::string port = std::to_string(site_.port), table = (dir / "table").string();
+  std::ofstream(table) << "10.2.0.10:" << port << "\n10.2.0.20:" << port << "  02-00-0A-02-00-14\n";
+  const auto wake = [&](const std::string& options) {
+    return e2e::Run({"sh", "-c", "exec ip netns exec " + ns.names[3] + " " + kSource +
+                     "/build/native/bin/pwrctl wake " + options + " @" + table}, 60000);
+  };
+  const std::string row = "02-00-0A-02-00-14  10.2.0.20:" + port + "  ";
+  e2e::RunResult r = wake("--wait=3");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, row + "broadcast                 no answer after 3 s\n");
+  r = wake("--relay --wait=30");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind(row + "via 10.2.0.10             awake after ", 0), 0u) << r.out;
+  StopAgent();
+  // 10.2.0.255, sin_addr read as one little-endian word.
+  EXPECT_EQ(Count(site_.Trace(), "Wake Relay : MAC = 02000A020014 Broadcast ff00020a"), 1u);
+}
+
 TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInItsDirectory) {
   // ".\" is the service's current directory. Windows starts services in
   // %SystemRoot%\system32; Wine's service manager starts them in C:\windows.
