@@ -47,22 +47,35 @@ const platform::AdapterAddress* Owner(const AdapterTable& t, uint32_t address) {
   return nullptr;
 }
 
-// The owner's hardware address from a table read at most kAdapterTableLifeMs
-// ago and holding the address, else from one read now.
-bool TableMac(uint32_t address, uint8_t mac[6]) {
+// The owner of the address in a table read at most kAdapterTableLifeMs ago
+// and holding it, else in one read now.
+bool TableOwner(uint32_t address, platform::AdapterAddress* owner) {
   AdapterTable& t = Table();
   std::lock_guard<std::mutex> guard(t.lock);
   const uint64_t now = AdapterClockMs();
-  const platform::AdapterAddress* owner =
+  const platform::AdapterAddress* found =
       now - t.read_at_ms < kAdapterTableLifeMs ? Owner(t, address) : nullptr;
-  if (!owner) {
+  if (!found) {
     if (!AdapterTableCall(&t.entries)) t.entries.clear();
     t.read_at_ms = now;
-    owner = Owner(t, address);
+    found = Owner(t, address);
   }
-  if (!owner || !owner->has_mac) return false;
-  std::memcpy(mac, owner->mac, 6);
+  if (!found) return false;
+  *owner = *found;
   return true;
+}
+
+bool TableMac(uint32_t address, uint8_t mac[6]) {
+  platform::AdapterAddress owner;
+  if (!TableOwner(address, &owner) || !owner.has_mac) return false;
+  std::memcpy(mac, owner.mac, 6);
+  return true;
+}
+
+bool IsLoopback(uint32_t address) {
+  uint8_t first;
+  std::memcpy(&first, &address, 1);
+  return first == 127;
 }
 
 constexpr int kResetAttempts = 5;
@@ -195,13 +208,23 @@ bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]) {
 
 bool FindReachedMac(uint32_t local_address, uint8_t mac[6]) {
   if (FindAdapterMac(local_address, mac)) return true;
-  uint8_t first;
-  std::memcpy(&first, &local_address, 1);
-  if (first == 127) return false;
+  if (IsLoopback(local_address)) return false;
   if (!TableMac(local_address, mac)) return false;
   // The line fits the 56 bytes of a record whatever the address.
   Trace("Get MACAddress by IP %x : Address = %02X%02X%02X%02X%02X%02X", local_address,
         mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  return true;
+}
+
+bool FindLocalMask(uint32_t local_address, uint32_t* mask) {
+  if (IsLoopback(local_address)) {
+    const uint8_t loopback[4] = {255, 0, 0, 0};
+    std::memcpy(mask, loopback, 4);
+    return true;
+  }
+  platform::AdapterAddress owner;
+  if (!TableOwner(local_address, &owner) || owner.mask == 0) return false;
+  *mask = owner.mask;
   return true;
 }
 

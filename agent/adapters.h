@@ -30,6 +30,12 @@ bool FindAdapterMac(uint32_t local_address, uint8_t mac[6]);
 // (127.0.0.0/8), which no adapter with a hardware address owns.
 bool FindReachedMac(uint32_t local_address, uint8_t mac[6]);
 
+// The network mask of local_address (network byte order) from the same
+// table, kept and read again as for FindReachedMac; 255.0.0.0 for a loopback
+// address, the loopback network's, without asking. False when the table has
+// no mask for the address.
+bool FindLocalMask(uint32_t local_address, uint32_t* mask);
+
 // How long the adapters' table is used after it was read: a flood of MAC
 // requests reads it once a second, and an address that moved to another
 // adapter is answered rightly within that time.

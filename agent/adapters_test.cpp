@@ -134,7 +134,7 @@ TEST(AdapterList, ReachedMacFallsBackToTheAdaptersTableReadAtMostASecondAgo) {
   // 10.0.0.host as 02AABBCCDD followed by `last`; a tunnel's address when last is 0.
   const auto owned = [](uint8_t host, uint8_t last) {
     platform::AdapterAddress a{10u | uint32_t{host} << 24, {0x02, 0xAA, 0xBB, 0xCC, 0xDD, last},
-                               last != 0};
+                               last != 0, 0};
     return a;
   };
   logtest::ScratchLogDir dir;

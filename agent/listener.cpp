@@ -1,5 +1,6 @@
 #include "agent/listener.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "agent/allowed_managers.h"
 #include "agent/power_off.h"
 #include "agent/protocol.h"
+#include "agent/relay.h"
 #include "log/operation_log.h"
 #include "platform/settings.h"
 #include "platform/thread.h"
@@ -71,6 +73,25 @@ void RunPowerOff() {
   hShutdownMutex.Release();
 }
 
+// How long the rest of a request longer than its first receive may take.
+constexpr uint32_t kRestOfRequestMs = 10000;
+
+// Reads until block holds `size` bytes, within kRestOfRequestMs; the bytes
+// held afterwards, or -1 when they did not all come.
+int ReadRest(platform::Socket& connection, uint8_t* block, int held, int size) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kRestOfRequestMs);
+  while (held < size) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || connection.WaitReadable(static_cast<uint32_t>(left)) != 1) return -1;
+    const int n = connection.Recv(block + held, size - held);
+    if (n <= 0) return -1;
+    held += n;
+  }
+  return held;
+}
+
 // Serves requests on one connection until it ends; the caller closes it.
 void ServeConnection(platform::Socket& connection, uint32_t peer) {
   for (;;) {
@@ -82,7 +103,16 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
     uint8_t area[AGENT_BLOCK_SIZE];
     uint32_t size = 0;
     bool power_off_due = false;
-    switch (CheckRequest(received, block)) {
+    RequestCheck check = CheckRequest(received, block);
+    if (check == RequestCheck::kWakeRelayShort) {
+      const int whole = ReadRest(connection, block, received, AGENT_RELAY_MESSAGE_SIZE);
+      if (whole < 0) {
+        Trace("Error recv() : Invalid Data Length IPaddress %x", peer);
+        return;
+      }
+      check = CheckRequest(whole, block);
+    }
+    switch (check) {
       case RequestCheck::kRecvError:
         Trace("Error recv() : Code = %d IPaddress %x", recv_error, peer);
         return;
@@ -117,6 +147,18 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         size = BuildMacResponse(area, known ? mac : nullptr);
         break;
       }
+      case RequestCheck::kWakeRelay: {
+        Trace("WAKE RELAY Command Received : IPaddress %x", peer);
+        // An unreadable local address has no network to relay to: status 2.
+        platform::Ipv4Address local{0xFFFFFFFFu, 0};
+        if (!connection.LocalAddress(&local)) {
+          Trace("Error getsockname() : Code = %d", platform::SocketError());
+          local.address = 0xFFFFFFFFu;
+        }
+        size = BuildWakeRelayResponse(area, RelayWake(local.address, block + OFS_MAC));
+        break;
+      }
+      case RequestCheck::kWakeRelayShort:  // the rest did not make it whole
       case RequestCheck::kUnknownCommand:
         Trace("Error recv() : Invalid Command IPaddress %x", peer);
         size = BuildUnknownCommandResponse(area);

@@ -45,8 +45,16 @@ RequestCheck CheckRequest(int received, const uint8_t* block) {
   switch (GetLe32(block + OFS_CODE)) {
     case CMD_OFF: return RequestCheck::kOff;
     case CMD_MAC: return RequestCheck::kMac;
+    case CMD_WAKE_RELAY: break;
     default: return RequestCheck::kUnknownCommand;
   }
+  if (GetLe32(block + OFS_LENGTH) != AGENT_RELAY_MESSAGE_SIZE ||
+      GetLe32(block + OFS_DATA_LENGTH) != AGENT_RELAY_DATA_SIZE) {
+    return RequestCheck::kUnknownCommand;
+  }
+  if (received < static_cast<int>(AGENT_RELAY_MESSAGE_SIZE)) return RequestCheck::kWakeRelayShort;
+  if (block[OFS_MAC + 6] != 0 || block[OFS_MAC + 7] != 0) return RequestCheck::kUnknownCommand;
+  return RequestCheck::kWakeRelay;
 }
 
 uint32_t BuildOffResponse(uint8_t (&area)[AGENT_BLOCK_SIZE]) {
@@ -64,8 +72,23 @@ uint32_t BuildUnknownCommandResponse(uint8_t (&area)[AGENT_BLOCK_SIZE]) {
   return BuildHead(area, AGENT_MESSAGE_SIZE, RSP_NONE, ST_BAD_COMMAND, 0);
 }
 
+uint32_t BuildWakeRelayResponse(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t status) {
+  return BuildHead(area, AGENT_MESSAGE_SIZE, RSP_WAKE_RELAY, status, 0);
+}
+
 uint32_t BuildRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t command) {
   return BuildHead(area, AGENT_MESSAGE_SIZE, command, 0, 0);
+}
+
+uint32_t BuildWakeRelayRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], const uint8_t mac[6]) {
+  BuildHead(area, AGENT_RELAY_MESSAGE_SIZE, CMD_WAKE_RELAY, 0, AGENT_RELAY_DATA_SIZE);
+  std::memcpy(area + OFS_MAC, mac, 6);
+  return AGENT_RELAY_MESSAGE_SIZE;
+}
+
+void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]) {
+  std::memset(packet, 0xFF, 6);
+  for (size_t i = 0; i < 16; ++i) std::memcpy(packet + 6 + i * 6, mac, 6);
 }
 
 ResponseParse ParseResponse(const uint8_t* bytes, size_t size, AgentResponse* response,

@@ -22,12 +22,18 @@ enum : uint32_t {
   OFS_MAC = 40,
 };
 
+// WAKE RELAY: the head, then the MAC to wake and two zero bytes.
+constexpr uint32_t AGENT_RELAY_MESSAGE_SIZE = 48;
+constexpr uint32_t AGENT_RELAY_DATA_SIZE = 8;
+
 enum : uint32_t {
   CMD_OFF = 1,
   CMD_MAC = 2,
+  CMD_WAKE_RELAY = 0x12,
   RSP_NONE = 0,
   RSP_OFF = 0x80000001,
   RSP_MAC = 0x80000002,
+  RSP_WAKE_RELAY = 0x80000012,
   ST_OK = 0,
   ST_BAD_COMMAND = 1,
   ST_NO_MAC = 2,
@@ -43,10 +49,14 @@ enum class RequestCheck {
   kBadVersion,
   kOff,
   kMac,
+  kWakeRelay,       // a whole WAKE RELAY of 48 bytes
+  kWakeRelayShort,  // a WAKE RELAY head with fewer than its 48 bytes; the rest follows
   kUnknownCommand,  // answered with status 1; the connection stays open
 };
 
 // received is the receive call's result (-1 on error); block holds the bytes.
+// Code 0x12 is a WAKE RELAY only with dwLength 48, dwDataLength 8 and bytes
+// 46-47 zero; otherwise it is an unknown command, as it was to older agents.
 RequestCheck CheckRequest(int received, const uint8_t* block);
 
 // Each builder zeroes the whole 48-byte area, fills a response and returns
@@ -55,9 +65,18 @@ uint32_t BuildOffResponse(uint8_t (&area)[AGENT_BLOCK_SIZE]);
 // mac nullptr: no address known (status 2, no data).
 uint32_t BuildMacResponse(uint8_t (&area)[AGENT_BLOCK_SIZE], const uint8_t* mac);
 uint32_t BuildUnknownCommandResponse(uint8_t (&area)[AGENT_BLOCK_SIZE]);
+uint32_t BuildWakeRelayResponse(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t status);
 
 // A manager's request, filled like a response head (length 40, the rest 0).
 uint32_t BuildRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t command);
+// A WAKE RELAY for the MAC: 48 bytes.
+uint32_t BuildWakeRelayRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], const uint8_t mac[6]);
+
+// Wake-on-LAN: six bytes of 0xFF, then the MAC sixteen times, by UDP to the
+// discard port by custom.
+constexpr size_t kMagicPacketSize = 102;
+constexpr uint16_t kWakePort = 9;
+void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]);
 
 struct AgentResponse {
   uint32_t code;

@@ -28,6 +28,14 @@ TEST(CheckRequest, ChecksInOrderFirstFailureDecides) {
       // Fields the agent does not read are ignored, up to the 48 bytes of a receive.
       {{{12, 0xEE}, {15, 0xEE}, {20, 0xEE}, {39, 0xEE}, {40, 0xEE}}, R::kMac, 41},
       {{{16, 1}, {23, 0xEE}, {24, 0xEE}, {35, 0xEE}, {47, 0xEE}}, R::kOff, 48},
+      // WAKE RELAY: 48 bytes, data length 8, bytes 46-47 zero; the MAC is not judged.
+      {{{16, 0x12}, {12, 48}, {32, 8}, {40, 0xEE}, {45, 0xEE}}, R::kWakeRelay, 48},
+      {{{16, 0x12}, {12, 48}, {32, 8}}, R::kWakeRelayShort, 40},
+      {{{16, 0x12}, {12, 48}, {32, 8}}, R::kWakeRelayShort, 47},
+      {{{16, 0x12}, {12, 48}, {32, 8}, {47, 1}}, R::kUnknownCommand, 48},
+      {{{16, 0x12}, {12, 48}, {32, 6}}, R::kUnknownCommand, 48},
+      {{{16, 0x12}, {32, 8}}, R::kUnknownCommand, 48},  // an older manager's 40-byte 0x12
+      {{{16, 0x12}, {12, 48}, {32, 8}, {8, 2}}, R::kBadVersion, 48},
   };
   for (const auto& c : cases) {
     Area block;
@@ -44,6 +52,11 @@ TEST(Responses, AreByteExactInAZeroedArea) {
        " 001122abcdef"},
       {[](Area& a) { return BuildRequest(a, CMD_MAC); }, 40,
        "51582f574f4c2000 01000000 28000000 02000000 00000000"},
+      {[](Area& a) { return BuildWakeRelayRequest(a, kMac); }, 48,
+       "51582f574f4c2000 01000000 30000000 12000000 00000000 00000000 00000000 08000000 00000000"
+       " 001122abcdef 0000"},
+      {[](Area& a) { return BuildWakeRelayResponse(a, 2); }, 40,
+       "51582f574f4c2000 01000000 28000000 12000080 02000000"},
   };
   for (const auto& c : cases) {
     Bytes want;

@@ -63,6 +63,10 @@ const char kMac[] = "02000000", kOff[] = "01000000", kCmd3[] = "03000000";
 const Bytes kNoMac = Hex(kHead + "02000080 02000000");  // status 2: no MAC known
 const Bytes kOffOk = Hex(kHead + "01000080 00000000");
 const Bytes kUnknown = Hex(kHead + "00000000 01000000");  // status 1
+// WAKE RELAY of 00-11-22-AB-CD-EF: 48 bytes, data length 8.
+const Bytes kRelay = Hex("51582f574f4c2000 01000000 30000000 12000000 00000000 00000000 00000000"
+                         " 08000000 00000000 001122abcdef", 48);
+const Bytes kRelayOk = Hex(kHead + "12000080 00000000");
 Bytes Join(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -163,6 +167,12 @@ struct Step {
 
 void ServeManagers(const Site& site) {
   const std::string mac = "MAC Command Received :", command = "Error recv() : Invalid Command";
+  // The relay's packets on the loopback network, where port 9 of this machine
+  // hears them; other runs at the same time may listen there too.
+  const int udp = socket(AF_INET, SOCK_DGRAM, 0), one = 1;
+  sockaddr_in at{AF_INET, htons(9), {}, {}};
+  ASSERT_TRUE(udp >= 0 && setsockopt(udp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+              bind(udp, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0);
   const Step steps[] = {
       {0, Request(kMac), kNoMac, false, {mac}},
       // A second manager is served while the first one's thread waits in recv.
@@ -174,6 +184,10 @@ void ServeManagers(const Site& site) {
       // The countdown cancels, then the thread reads again.
       {0, Request(kOff), kOffOk, false, {"OFF Command Received :"}},
       {0, Request(kMac), kNoMac, false, {mac}},
+      // Over loopback the relay's network is 127.0.0.0/8; its 48 bytes may come in two parts.
+      {0, kRelay, kRelayOk, false, {"WAKE RELAY Command Received :"}},
+      {0, Bytes(kRelay.begin(), kRelay.begin() + 44), {}, false, {}},
+      {0, Bytes(kRelay.begin() + 44, kRelay.end()), kRelayOk, false, {"WAKE RELAY Command Received :"}},
       // 50 bytes: the 2 beyond 48 arrive as a request of their own, too short.
       {2, Request(kMac, 50), kNoMac, true, {mac, "Error recv() : Invalid Data Length"}},
       {3, Hex("51582f574f4c0000 01000000 28000000 02000000"), {}, true,
@@ -201,7 +215,15 @@ void ServeManagers(const Site& site) {
   EXPECT_TRUE(
       WaitFor([&] { return Count(site.Trace(), Line("Connection Broken :")) >= 2; }, 10000));
   lines["CountDown() finished : Code = 0"] = 1;
+  lines["Wake Relay : MAC = 001122ABCDEF Broadcast ffffff7f"] = 2;
   ExpectCounts(site.Trace(), lines);
+  Bytes magic(6, 0xFF), got(200);
+  for (int i = 0; i < 16; ++i) magic.insert(magic.end(), kRelay.begin() + 40, kRelay.begin() + 46);
+  for (int packets = 0, n = 0; packets < 6; packets += Bytes(got.data(), got.data() + n) == magic) {
+    ASSERT_TRUE(WaitFor([&] { return (n = recv(udp, got.data(), got.size(), MSG_DONTWAIT)) > 0; }))
+        << packets << " packets of the relay";
+  }
+  close(udp);
 }
 
 // The trace and operation log of a stop with no thread left after the wait.
@@ -505,6 +527,50 @@ TEST_F(AgentNative, InANamespaceAnswersTheMacOfTheAdapterThatOwnsTheAddress) {
                                {"Get MACAddress : Address = 020000000002", 1},
                                {"Error GetMAC() : Code = 40", 1}});
   EXPECT_EQ(Count(site_.Trace(), "Get MACAddress by IP", true), 0u);
+}
+
+// A PC on another subnet: the manager (namespace M) reaches the PCs' subnet
+// (a bridge in the router R) only through R, which forwards no broadcasts.
+// The relay agent runs in P, the sleeping PC in S; the table names the relay
+// by its address alone and the PC with its MAC.
+TEST_F(AgentNative, WakesAPcBehindARouterThroughARelayAgentAndSeesItUp) {
+  const std::string pid = std::to_string(getpid());
+  const Namespaces ns{{"orvel-r-" + pid, "orvel-p-" + pid, "orvel-s-" + pid, "orvel-m-" + pid}};
+  const std::string problem = ns.Make(
+      "for n in $0 $1 $2 $3; do ip netns add $n; done; ip -n $0 link add br0 type bridge;"
+      "ip -n $0 link add rp type veth peer name p0 netns $1; ip -n $0 link set rp master br0 up;"
+      "ip -n $0 link add rs type veth peer name s0 netns $2; ip -n $0 link set rs master br0 up;"
+      "ip -n $0 link add r0 type veth peer name m0 netns $3; ip -n $2 link set s0 address "
+      "02:00:0a:02:00:14; ip netns exec $0 sysctl -qw net.ipv4.ip_forward=1; up() { ip -n $1 "
+      "addr add $3/24 dev $2; ip -n $1 link set $2 up; [ -z $4 ] || ip -n $1 route add default "
+      "via $4; }; up $0 br0 10.2.0.1; up $0 r0 10.1.0.1; up $3 m0 10.1.0.2 10.1.0.1;"
+      "up $1 p0 10.2.0.10 10.2.0.1; up $2 s0 10.2.0.20 10.2.0.1");
+  if (!problem.empty()) GTEST_SKIP() << "no network namespace here, scenario skipped: " << problem;
+  StartAgent({"ip", "netns", "exec", ns.names[1]});
+  const fs::path dir = site_.log_dir.parent_path();
+  std::ofstream(dir / "pc.conf") << "LogFilePath=" << dir.string() << "\nCountdownCmd=false\n";
+  e2e::Background pc({"ip", "netns", "exec", ns.names[2], kSource + "/build/native/bin/sleeping_pc",
+                      "02:00:0a:02:00:14", kSource + "/build/native/bin/pwragent"},
+                     {"ORVEL_SERVICES_FILE=" + (dir / "services").string(),
+                      "ORVEL_AGENT_CONF=" + (dir / "pc.conf").string()},
+                     (dir / "pc.out").string());
+  ASSERT_TRUE(WaitFor([&] { return logtest::ReadAll((dir / "pc.out").string()) == "asleep\n"; }));
+  const std::string port = std::to_string(site_.port), table = (dir / "table").string();
+  std::ofstream(table) << "10.2.0.10:" << port << "\n10.2.0.20:" << port << "  02-00-0A-02-00-14\n";
+  const auto wake = [&](const std::string& options) {
+    return e2e::Run({"sh", "-c", "exec ip netns exec " + ns.names[3] + " " + kSource +
+                     "/build/native/bin/pwrctl wake " + options + " @" + table}, 60000);
+  };
+  const std::string row = "02-00-0A-02-00-14  10.2.0.20:" + port + "  ";
+  e2e::RunResult r = wake("--wait=3");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, row + "broadcast                 no answer after 3 s\n");
+  r = wake("--relay --wait=30");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind(row + "via 10.2.0.10             awake after ", 0), 0u) << r.out;
+  StopAgent();
+  // 10.2.0.255, sin_addr read as one little-endian word.
+  EXPECT_EQ(Count(site_.Trace(), "Wake Relay : MAC = 02000A020014 Broadcast ff00020a"), 1u);
 }
 
 TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInItsDirectory) {

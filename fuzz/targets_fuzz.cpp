@@ -1,7 +1,9 @@
 // pwrctl's target parser on any target file: every list it accepts is sorted,
 // without duplicates and within the host limit; a refusal names a target.
+// Its wake rows each carry a MAC.
 #include "fuzz/fuzz_support.h"
 #include "pwrctl/targets.h"
+#include "pwrctl/wake.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -10,6 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     *address = 0x0A000001u;
     return name == "pc";
   };
+  // The same file as a wake list: every row's MAC reads, and an address
+  // stands before it only where the line did not start with a MAC.
+  for (const WakeRow& row : WakeFileRows(text)) {
+    uint8_t mac[6];
+    FUZZ_CHECK(ParseMac(row.mac, mac) && (row.address.empty() || !ParseMac(row.address, mac)));
+  }
   std::vector<TargetHost> hosts;
   std::string error;
   if (!ParseTargets(TargetFileLines(text), resolve, &hosts, &error)) {

@@ -37,12 +37,13 @@ constexpr uint32_t kFindNameDestOffset = 3;     // destination_addr in FIND_NAME
 // Issues one synchronous request; the result is also left in ncb->retcode.
 uint8_t Netbios(Ncb* ncb);
 
-// One IPv4 address of an adapter, and the adapter's hardware address when it
-// has one of six bytes.
+// One IPv4 address of an adapter with its network mask, and the adapter's
+// hardware address when it has one of six bytes.
 struct AdapterAddress {
   uint32_t address;  // network byte order
   uint8_t mac[6];
   bool has_mac;
+  uint32_t mask;     // network byte order; 0 when unknown
 };
 
 // Every IPv4 address of the adapters as they are at the call: the IP Helper

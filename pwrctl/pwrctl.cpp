@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +13,14 @@
 #include <vector>
 
 #include "agent/protocol.h"
+#include "platform/netbios.h"
 #include "platform/socket.h"
 #include "pwrctl/hex.h"
+#include "pwrctl/relay.h"
 #include "pwrctl/scan.h"
 #include "pwrctl/targets.h"
 #include "pwrctl/wake.h"
+#include "pwrctl/wake_wait.h"
 
 namespace {
 
@@ -40,7 +42,8 @@ const char kHelp[] =
     "       pwrctl [-t SECONDS] send HOST[:PORT] HEX\n"
     "       pwrctl scan [-t SECONDS] [-p PORT] [-j N] [--csv | --json] TARGET...\n"
     "       pwrctl off [-t SECONDS] [-p PORT] [-j N] [--csv | --json] [--yes] TARGET...\n"
-    "       pwrctl wake [--to ADDRESS] [-p PORT] MAC...\n"
+    "       pwrctl wake [--to ADDRESS] [-p PORT] [-n COUNT] [--relay [--prefix N] | --via\n"
+    "                   HOST[:PORT]] [--wait[=SECONDS]] [--csv | --json] MAC... | @FILE...\n"
     "       pwrctl --help | --version\n"
     "\n"
     "Talks to the ORVEL Nimbrel agent (PWRAGENT) as the manager console does.\n"
@@ -57,7 +60,16 @@ const char kHelp[] =
     "        (acknowledged or the outcome); more than one host needs --yes\n"
     "  wake  sends the Wake-on-LAN magic packet for each MAC (00-11-22-AB-CD-EF,\n"
     "        00:11:22:AB:CD:EF or 001122ABCDEF) by UDP to 255.255.255.255, or to\n"
-    "        the broadcast ADDRESS of --to, port 9 or PORT\n"
+    "        the broadcast ADDRESS of --to, port 9 or PORT; COUNT times, 100 ms\n"
+    "        apart (-n, default 3). --relay: for a PC of a saved scan table on\n"
+    "        another network than this machine's (the first N bits, --prefix,\n"
+    "        default 24), the agents of the table's other rows in that network\n"
+    "        are asked in turn to send it there, until one does; --via asks the\n"
+    "        agent at HOST for every PC. --wait: asks each PC's agent for its MAC\n"
+    "        every 2 s until it answers or SECONDS (default 180) pass, sending\n"
+    "        again every 30 s. One line a PC: MAC, address, how it was sent\n"
+    "        (broadcast, via ADDRESS, relay failed: ADDRESS WHY, no relay in\n"
+    "        NETWORK) and, with --wait, awake after N s or no answer after N s\n"
     "A TARGET is an address or a host name, either as HOST:PORT too, a network\n"
     "A.B.C.D/N (N 16 to 32; below /31 without its network and broadcast\n"
     "addresses), a range A-B, or @FILE: one target a line, blank lines and #\n"
@@ -72,10 +84,11 @@ const char kHelp[] =
     "exit codes:\n"
     "  0  answered: MAC printed, OFF acknowledged, reply bytes printed; scan:\n"
     "     every host answered with its MAC; off: every host acknowledged;\n"
-    "     wake: every packet sent\n"
+    "     wake: every packet sent (and, with --wait, every PC answered)\n"
     "  1  answered, but no MAC is known (status 2) or the answer is not the\n"
     "     one asked for (for example status 1, unknown command); scan, off of\n"
-    "     several hosts: some host did not answer so\n"
+    "     several hosts: some host did not answer so; wake: a packet or a\n"
+    "     relay failed, or (--wait) a PC did not answer in time\n"
     "  2  usage error: also a bad or unknown TARGET, a bad MAC, or off of\n"
     "     several hosts without --yes (then nothing is sent)\n"
     "  3  host not found, or no services entry QX_WOL_AGT/tcp\n"
@@ -295,7 +308,20 @@ struct Options {
   TableFormat format = TableFormat::kText;
   bool yes = false;
   bool any = false;  // an option after the verb
+  // wake
+  int count = 3;
+  bool relay = false;
+  std::string via;
+  int prefix = 24;
+  uint32_t wait_s = 0;
 };
+
+// A whole number from min to max, all digits.
+bool ParseCount(const char* text, long min, long max, long* n) {
+  char* end = nullptr;
+  *n = std::strtol(text, &end, 10);
+  return text[0] >= '0' && text[0] <= '9' && *end == '\0' && *n >= min && *n <= max;
+}
 
 // scan, or off of several hosts: the table, and 0 only if every host gave
 // the answer asked for.
@@ -339,53 +365,132 @@ int AskMany(const std::vector<std::string>& args, uint32_t command, const Option
   return kOk;
 }
 
+// A table row's or --via's "HOST[:PORT]" as one agent; false when it names
+// no single host.
+bool OneAgent(const std::string& text, TargetHost* host) {
+  const HostResolver resolve = [](const std::string& name, uint32_t* address) {
+    uint32_t network_order = 0;
+    if (!platform::ResolveHost(name.c_str(), &network_order)) return false;
+    *address = NetworkToHost(network_order);
+    return true;
+  };
+  std::vector<TargetHost> hosts;
+  std::string error;
+  uint8_t mac[6];
+  if (ParseMac(text, mac) || !ParseTargets({text}, resolve, &hosts, &error) || hosts.size() != 1) {
+    return false;
+  }
+  *host = hosts[0];
+  return true;
+}
+
+// Whether address (host order) shares the first `prefix` bits with one of
+// this machine's own addresses.
+bool OnOwnNetwork(uint32_t address, int prefix) {
+  const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
+  std::vector<platform::AdapterAddress> own;
+  platform::ReadAdapterAddresses(&own);
+  for (const platform::AdapterAddress& a : own) {
+    if (((NetworkToHost(a.address) ^ address) & mask) == 0) return true;
+  }
+  return false;
+}
+
 int Wake(const std::vector<std::string>& args, const Options& options) {
-  std::vector<std::string> macs;
+  std::vector<WakeRow> rows;
+  std::vector<TargetHost> agents;  // every row that names an agent: the relays to ask
+  bool table = false;
   for (const std::string& arg : args) {
     if (arg[0] != '@') {
-      macs.push_back(arg);
+      rows.push_back({"", arg});
       continue;
     }
+    table = true;
     std::string text;
     if (!ReadListFile(arg.substr(1), &text)) return kUsage;
-    const std::vector<std::string> listed = WakeFileMacs(text);
-    if (listed.empty()) {
+    const std::vector<WakeRow> listed = WakeFileRows(text);
+    // With --relay, a list of agents alone names relays only.
+    if (listed.empty() && !options.relay) {
       std::fprintf(stderr, "pwrctl: %s: no MAC addresses in the file\n", arg.c_str() + 1);
       return kUsage;
     }
-    macs.insert(macs.end(), listed.begin(), listed.end());
+    rows.insert(rows.end(), listed.begin(), listed.end());
+    for (const std::string& word : TargetFileLines(text)) {
+      TargetHost agent;
+      if (options.relay && OneAgent(word, &agent)) agents.push_back(agent);
+    }
   }
-  if (macs.empty()) return Usage();
-  // Every MAC is checked before the first packet goes out.
-  std::vector<std::array<uint8_t, kMagicPacketSize>> packets(macs.size());
-  for (size_t i = 0; i < macs.size(); ++i) {
-    uint8_t mac[6];
-    if (!ParseMac(macs[i], mac)) {
+  if (rows.empty()) return Usage();
+  if (options.relay && !table) {
+    std::fprintf(stderr, "pwrctl: --relay needs a saved scan table (@FILE) to find relays in\n");
+    return kUsage;
+  }
+  // Every MAC and address is checked before the first packet goes out.
+  std::vector<WakeTarget> targets(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (!ParseMac(rows[i].mac, targets[i].mac)) {
       std::fprintf(stderr,
                    "pwrctl: \"%s\": not a MAC address (00-11-22-AB-CD-EF, 00:11:22:AB:CD:EF or "
                    "001122ABCDEF)\n",
-                   macs[i].c_str());
+                   rows[i].mac.c_str());
       return kUsage;
     }
-    BuildMagicPacket(mac, packets[i].data());
+    targets[i].has_address = !rows[i].address.empty() && OneAgent(rows[i].address, &targets[i].host);
+  }
+  TargetHost via{0, 0};
+  if (!options.via.empty() && !OneAgent(options.via, &via)) {
+    std::fprintf(stderr, "pwrctl: --via %s: not a host or HOST:PORT\n", options.via.c_str());
+    return kUsage;
   }
   uint32_t to = 0xFFFFFFFFu;
   if (!options.to.empty() && !ParseIpv4(options.to, &to)) {
     std::fprintf(stderr, "pwrctl: --to %s: not an IPv4 address\n", options.to.c_str());
     return kUsage;
   }
-  const uint16_t port = options.port ? static_cast<uint16_t>(options.port) : 9;  // the discard port, by custom
-  const platform::Ipv4Address destination{HostToNetwork(to), PortToNetwork(port)};
-  for (size_t i = 0; i < macs.size(); ++i) {
-    if (!platform::SendDatagram(destination, packets[i].data(), static_cast<int>(kMagicPacketSize))) {
-      std::fprintf(stderr, "pwrctl: cannot send the magic packet for %s: code %d\n",
-                   macs[i].c_str(), platform::SocketError());
-      return kSocketError;
-    }
-    std::printf("magic packet for %s sent to %s:%u\n", FormatMac(packets[i].data() + 6).c_str(),
-                FormatIpv4(to).c_str(), port);
+  // The agents' port: a row's own, else the services entry, as for scan.
+  uint16_t entry = 0;
+  const bool asks = options.relay || !options.via.empty() || options.wait_s > 0;
+  if (platform::LookupServicePort("QX_WOL_AGT", "tcp", &entry)) entry = PortToHost(entry);
+  const auto lacks_port = [](const TargetHost& h) { return h.port == 0; };
+  if (asks && entry == 0 &&
+      (std::any_of(agents.begin(), agents.end(), lacks_port) || (options.via.size() && !via.port) ||
+       std::any_of(targets.begin(), targets.end(),
+                   [](const WakeTarget& t) { return t.has_address && t.host.port == 0; }))) {
+    std::fprintf(stderr,
+                 "pwrctl: no services entry QX_WOL_AGT/tcp; give each row and --via its :PORT\n");
+    return kNoAddress;
   }
-  return kOk;
+  SetDefaultPort(&agents, entry);
+  if (via.port == 0) via.port = entry;
+  for (WakeTarget& t : targets) {
+    if (t.has_address && t.host.port == 0) t.host.port = entry;
+    if (!options.via.empty()) {
+      t.relays = {via};
+    } else if (options.relay && !t.has_address) {
+      t.sent = "no address to choose a relay";
+      std::fprintf(stderr, "pwrctl: %s: the table gives no address, so --relay cannot serve it\n",
+                   FormatMac(t.mac).c_str());
+    } else if (options.relay && !OnOwnNetwork(t.host.address, options.prefix)) {
+      t.relays = RelayCandidates(agents, t.host.address, options.prefix);
+      t.network = NetworkText(t.host.address, options.prefix);
+      if (t.relays.empty()) t.sent = "no relay in " + t.network;
+    }
+    if (options.wait_s > 0 && !t.has_address) {
+      std::fprintf(stderr, "pwrctl: %s: no address to ask, so --wait cannot tell when it is up\n",
+                   FormatMac(t.mac).c_str());
+    }
+  }
+  WakeSettings settings;
+  // The discard port, by custom, unless -p names another.
+  settings.broadcast = {HostToNetwork(to), PortToNetwork(options.port ? options.port : kWakePort)};
+  settings.count = options.count;
+  settings.timeout_ms = options.timeout_ms;
+  settings.connections = options.connections;
+  settings.wait_s = options.wait_s;
+  settings.progress = options.wait_s > 0 && isatty(2);
+  const int rc = RunWake(&targets, settings);
+  std::fputs(FormatWakeTable(targets, options.format, entry).c_str(), stdout);
+  return rc == 0 ? kOk : kAnsweredNo;
 }
 
 // Off of a single HOST[:PORT] keeps its own messages and exit codes.
@@ -436,6 +541,31 @@ int main(int argc, char** argv) {
       options.connections = static_cast<int>(n);
     } else if (arg == "--to" && has_value) {
       options.to = argv[++a];
+    } else if (arg == "-n" && has_value) {
+      long n = 0;
+      if (!ParseCount(argv[++a], 1, 100, &n)) {
+        std::fprintf(stderr, "pwrctl: -n %s: give 1 to 100 packets\n", argv[a]);
+        return kUsage;
+      }
+      options.count = static_cast<int>(n);
+    } else if (arg == "--relay") {
+      options.relay = true;
+    } else if (arg == "--via" && has_value) {
+      options.via = argv[++a];
+    } else if (arg == "--prefix" && has_value) {
+      long n = 0;
+      if (!ParseCount(argv[++a], 1, 30, &n)) {
+        std::fprintf(stderr, "pwrctl: --prefix %s: give 1 to 30 bits\n", argv[a]);
+        return kUsage;
+      }
+      options.prefix = static_cast<int>(n);
+    } else if (arg == "--wait" || arg.rfind("--wait=", 0) == 0) {
+      long n = 180;
+      if (arg != "--wait" && !ParseCount(arg.c_str() + 7, 1, 86400, &n)) {
+        std::fprintf(stderr, "pwrctl: %s: give the seconds to wait, 1 to 86400\n", arg.c_str());
+        return kUsage;
+      }
+      options.wait_s = static_cast<uint32_t>(n);
     } else if (arg == "--csv") {
       options.format = TableFormat::kCsv;
     } else if (arg == "--json") {

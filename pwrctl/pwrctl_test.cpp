@@ -80,6 +80,7 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
                     wake = "wake --to 127.255.255.255 -p " + udp_port,
                     table = ::testing::TempDir() + "pwrctl_table";
   std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
+  std::ofstream(table + "2") << "127.0.0.9:1      00-11-22-AB-CD-EF\n127.0.1.1:1\n";
   // request: what each agent served received; out: the whole output, or a
   // part of it with `part`.
   const struct {
@@ -138,8 +139,22 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
        " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged\"}\n]\n"},
       {"scan -p PORT 127.0.0.2:0", 0, {}, {}, 2},
       {"off --yes -p PORT 127.0.0.2:65536 127.0.0.3", 0, {}, {}, 2},
-      {wake + " @" + table, 0, {}, {}, 0,
-       "magic packet for 00-11-22-AB-CD-EF sent to 127.255.255.255:" + udp_port + "\n"},
+      {wake + " @" + table, 0, {}, {}, 0, "00-11-22-AB-CD-EF  127.0.0.2        broadcast\n"},
+      // A relay named by hand gets the 48-byte WAKE RELAY; one packet from here.
+      {wake + " -n 1 --csv --via 127.0.0.2:PORT 001122abcdef", 1,
+       {Built([](Area& a) { return BuildWakeRelayResponse(a, 0); })},
+       Built([](Area& a) { return BuildWakeRelayRequest(a, kMac); }), 0,
+       "mac,address,sent,outcome\n00-11-22-AB-CD-EF,,via 127.0.0.2,\n"},
+      {wake + " -n 1 --via 127.0.0.2:PORT 001122abcdef", 1, {{'H', 'T', 'T', 'P'}},
+       Built([](Area& a) { return BuildWakeRelayRequest(a, kMac); }), 1,
+       "00-11-22-AB-CD-EF  -                relay failed: 127.0.0.2 not an agent\n"},
+      // No address to ask or to choose a relay by; no other row in the PC's network.
+      {wake + " --wait=1 --json 001122abcdef", 0, {}, {}, 1,
+       "[\n {\"mac\": \"00-11-22-AB-CD-EF\", \"address\": null, \"sent\": \"broadcast\", "
+       "\"outcome\": \"no address to ask\"}\n]\n"},
+      {wake + " --relay 001122abcdef", 0, {}, {}, 2},
+      {wake + " --relay --prefix 30 @" + table + "2", 0, {}, {}, 1,
+       "00-11-22-AB-CD-EF  127.0.0.9:1      no relay in 127.0.0.8/30\n"},
       {wake + " 00:11:22:ab:cd:ef 00-11-22", 0, {}, {}, 2},  // none sent
   };
   for (const auto& c : cases) {
@@ -169,10 +184,12 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
   for (int i = 0; i < 16; ++i) expected.insert(expected.end(), kMac, kMac + 6);
   uint8_t buf[200];
   pollfd pf{udp, POLLIN, 0};
-  ASSERT_EQ(poll(&pf, 1, 10000), 1);
-  const ssize_t n = recv(udp, buf, sizeof buf, 0);
-  EXPECT_EQ(Bytes(buf, buf + (n > 0 ? n : 0)), expected);
-  EXPECT_EQ(poll(&pf, 1, 0), 0) << "a second datagram";
+  for (int i = 0; i < 3 + 1 + 1 + 3 + 3; ++i) {  // -n 3 by default, -n 1 with --via
+    ASSERT_EQ(poll(&pf, 1, 10000), 1);
+    const ssize_t n = recv(udp, buf, sizeof buf, 0);
+    EXPECT_EQ(Bytes(buf, buf + (n > 0 ? n : 0)), expected);
+  }
+  EXPECT_EQ(poll(&pf, 1, 0), 0) << "one datagram too many";
   close(udp);
 }
 

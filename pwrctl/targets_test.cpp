@@ -94,7 +94,10 @@ TEST(Targets, FilesGiveTheirFirstWordsAndWakeListsTheirMacs) {
   EXPECT_TRUE(ParseTargets({"10.0.0.4:50123", "10.0.0.4", "10.0.0.1"}, Resolve, &hosts, &error));
   SetDefaultPort(&hosts, 50123);
   EXPECT_EQ(hosts, (std::vector<TargetHost>{{0x0A000001u, 50123}, {0x0A000004u, 50123}}));
-  EXPECT_EQ(WakeFileMacs(table), (std::vector<std::string>{"00-11-22-AB-CD-EF", "001122334455"}));
+  const std::vector<WakeRow> rows = WakeFileRows(table);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].address + " " + rows[0].mac, "10.0.0.1 00-11-22-AB-CD-EF");
+  EXPECT_EQ(rows[1].address + " " + rows[1].mac, " 001122334455");
 }
 
 // pwrctl_test checks the magic packet's bytes.

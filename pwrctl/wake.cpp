@@ -41,13 +41,8 @@ std::string FormatMac(const uint8_t mac[6]) {
   return text;
 }
 
-void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]) {
-  std::memset(packet, 0xFF, 6);
-  for (size_t i = 0; i < 16; ++i) std::memcpy(packet + 6 + i * 6, mac, 6);
-}
-
-std::vector<std::string> WakeFileMacs(const std::string& text) {
-  std::vector<std::string> macs;
+std::vector<WakeRow> WakeFileRows(const std::string& text) {
+  std::vector<WakeRow> rows;
   std::istringstream lines(text);
   std::string line, first, second;
   uint8_t mac[6];
@@ -55,10 +50,10 @@ std::vector<std::string> WakeFileMacs(const std::string& text) {
     std::istringstream words(line);
     if (!(words >> first) || first[0] == '#') continue;
     if (ParseMac(first, mac)) {
-      macs.push_back(first);
+      rows.push_back({"", first});
     } else if (words >> second && ParseMac(second, mac)) {
-      macs.push_back(second);
+      rows.push_back({first, second});
     }
   }
-  return macs;
+  return rows;
 }

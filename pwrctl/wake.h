@@ -6,18 +6,20 @@
 #include <string>
 #include <vector>
 
-// Six bytes of 0xFF, then the MAC sixteen times.
-constexpr size_t kMagicPacketSize = 102;
-
 // A MAC as 00-11-22-AB-CD-EF, 00:11:22:ab:cd:ef or 001122ABCDEF (either case).
 bool ParseMac(const std::string& text, uint8_t mac[6]);
 // The form pwrctl prints: 00-11-22-AB-CD-EF.
 std::string FormatMac(const uint8_t mac[6]);
 
-void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]);
+// One PC of a wake file: its MAC as written, and the address its line gives
+// ("" for a line that is a MAC alone).
+struct WakeRow {
+  std::string address;
+  std::string mac;
+};
 
-// The MACs of a wake file: each line's first word that is a MAC, else its
-// second (the MAC column of a saved scan table). Lines where neither is one,
-// an outcome such as "timed out" in place of a MAC, blank lines and '#'
-// comments are skipped.
-std::vector<std::string> WakeFileMacs(const std::string& text);
+// The PCs of a wake file: each line's first word when it is a MAC, else its
+// second (the MAC column of a saved scan table, after the address). Lines
+// where neither is one, an outcome such as "timed out" in place of a MAC,
+// blank lines and '#' comments are skipped.
+std::vector<WakeRow> WakeFileRows(const std::string& text);

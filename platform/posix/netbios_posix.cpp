@@ -27,6 +27,7 @@ constexpr uint32_t kMaxLanas = 254;
 struct Lana {
   std::string name;
   uint8_t address[4];
+  uint8_t mask[4];
   uint8_t mac[6];
   bool has_mac;
 };
@@ -43,8 +44,11 @@ std::vector<Lana> ListLanas(size_t limit = kMaxLanas, bool* read = nullptr) {
     if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
     if ((i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_UP)) continue;
     if (lanas.size() == limit) break;
-    Lana l{i->ifa_name, {}, {}, false};
+    Lana l{i->ifa_name, {}, {}, {}, false};
     std::memcpy(l.address, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
+    if (i->ifa_netmask && i->ifa_netmask->sa_family == AF_INET) {
+      std::memcpy(l.mask, &reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr, 4);
+    }
     lanas.push_back(l);
   }
   for (const ifaddrs* i = list; i; i = i->ifa_next) {
@@ -110,8 +114,9 @@ bool ReadAdapterAddresses(std::vector<AdapterAddress>* table) {
   bool read = false;
   // Every address counts here, past the 254 that NetBIOS numbers too.
   for (const Lana& l : ListLanas(SIZE_MAX, &read)) {
-    AdapterAddress a{0, {}, l.has_mac};
+    AdapterAddress a{0, {}, l.has_mac, 0};
     std::memcpy(&a.address, l.address, 4);
+    std::memcpy(&a.mask, l.mask, 4);
     std::memcpy(a.mac, l.mac, 6);
     table->push_back(a);
   }

@@ -9,6 +9,23 @@
 #include <vector>
 
 namespace platform {
+namespace {
+
+// "A.B.C.D" as GetAdaptersInfo writes it, to four bytes in network order.
+bool ParseDotted(const char* text, uint32_t* address) {
+  unsigned b[4];
+  char end;
+  if (std::sscanf(text, "%3u.%3u.%3u.%3u%c", &b[0], &b[1], &b[2], &b[3], &end) != 4 ||
+      b[0] > 255 || b[1] > 255 || b[2] > 255 || b[3] > 255) {
+    return false;
+  }
+  const uint8_t bytes[4] = {static_cast<uint8_t>(b[0]), static_cast<uint8_t>(b[1]),
+                            static_cast<uint8_t>(b[2]), static_cast<uint8_t>(b[3])};
+  std::memcpy(address, bytes, 4);
+  return true;
+}
+
+}  // namespace
 
 uint8_t Netbios(Ncb* n) {
   NCB ncb;
@@ -47,17 +64,10 @@ bool ReadAdapterAddresses(std::vector<AdapterAddress>* table) {
   if (rc != NO_ERROR) return false;
   for (const auto* a = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()); a; a = a->Next) {
     for (const IP_ADDR_STRING* ip = &a->IpAddressList; ip; ip = ip->Next) {
-      unsigned b[4];
-      char end;
-      if (std::sscanf(ip->IpAddress.String, "%3u.%3u.%3u.%3u%c", &b[0], &b[1], &b[2], &b[3],
-                      &end) != 4 ||
-          b[0] > 255 || b[1] > 255 || b[2] > 255 || b[3] > 255) {
-        continue;
-      }
-      const uint8_t owned[4] = {static_cast<uint8_t>(b[0]), static_cast<uint8_t>(b[1]),
-                                static_cast<uint8_t>(b[2]), static_cast<uint8_t>(b[3])};
-      AdapterAddress entry{0, {}, a->AddressLength == 6};
-      std::memcpy(&entry.address, owned, 4);
+      AdapterAddress entry{0, {}, a->AddressLength == 6, 0};
+      if (!ParseDotted(ip->IpAddress.String, &entry.address)) continue;
+      // A mask that does not read stays 0: unknown, as the relay then says.
+      if (!ParseDotted(ip->IpMask.String, &entry.mask)) entry.mask = 0;
       // 0.0.0.0 stands for an adapter without an address.
       if (entry.address == 0) continue;
       if (entry.has_mac) std::memcpy(entry.mac, a->Address, 6);

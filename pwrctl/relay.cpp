@@ -1,0 +1,95 @@
+#include "pwrctl/relay.h"
+
+#include "agent/protocol.h"
+
+RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6],
+                    uint32_t timeout_ms) {
+  RelayReply r{Outcome::kError, 0, 0};
+  platform::Socket socket = platform::Socket::Create();
+  if (!socket.valid()) return r;
+  if (!socket.ConnectWithin(relay, timeout_ms)) {
+    const int code = platform::SocketError();
+    r.outcome = platform::IsRefused(code)    ? Outcome::kRefused
+                : platform::IsTimedOut(code) ? Outcome::kTimedOut
+                                             : Outcome::kUnreachable;
+    return r;
+  }
+  uint8_t request[AGENT_BLOCK_SIZE];
+  const int size = static_cast<int>(BuildWakeRelayRequest(request, mac));
+  if (socket.Send(request, size) != size) return r;
+  std::vector<uint8_t> bytes;
+  AgentResponse response{};
+  ResponseParse parse;
+  switch (ReceiveReply(socket, timeout_ms, &bytes, &response, &parse)) {
+    case Received::kClosed:
+      r.outcome = bytes.empty() ? Outcome::kClosed : Outcome::kMalformed;
+      return r;
+    case Received::kTimedOut: r.outcome = Outcome::kTimedOut; return r;
+    case Received::kError: return r;
+    case Received::kDone: break;
+  }
+  if (parse == ResponseParse::kMalformed) {
+    r.outcome = Outcome::kMalformed;
+    return r;
+  }
+  r.code = response.code;
+  r.status = response.status;
+  r.outcome = response.code == RSP_WAKE_RELAY && response.status == ST_OK ? Outcome::kAcknowledged
+                                                                         : Outcome::kOtherAnswer;
+  return r;
+}
+
+std::string RelayFailureText(const RelayReply& reply) {
+  if (reply.outcome == Outcome::kMalformed) return "not an agent";
+  if (reply.outcome != Outcome::kOtherAnswer) return OutcomeText(reply.outcome);
+  if (reply.code == RSP_WAKE_RELAY && reply.status == 3) return "refused";
+  if (reply.code == RSP_WAKE_RELAY && reply.status == ST_NO_MAC) return "knows no network";
+  if (reply.code == RSP_NONE && reply.status == ST_BAD_COMMAND) return "does not relay";
+  return "unexpected answer";
+}
+
+std::vector<TargetHost> RelayCandidates(const std::vector<TargetHost>& rows, uint32_t pc,
+                                        int prefix) {
+  const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
+  std::vector<TargetHost> candidates;
+  for (const TargetHost& row : rows) {
+    if (row.address != pc && ((row.address ^ pc) & mask) == 0) candidates.push_back(row);
+  }
+  return candidates;
+}
+
+std::string NetworkText(uint32_t address, int prefix) {
+  const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
+  return FormatIpv4(address & mask) + "/" + std::to_string(prefix);
+}
+
+std::string RelayWakeVia(const std::vector<TargetHost>& candidates, const uint8_t mac[6],
+                         uint32_t timeout_ms, const std::string& network, DeadRelays* dead,
+                         TargetHost* used, bool* ok) {
+  *ok = false;
+  std::string failed;
+  for (const TargetHost& relay : candidates) {
+    {
+      std::lock_guard<std::mutex> guard(dead->lock);
+      const auto known = dead->hosts.find(relay);
+      if (known != dead->hosts.end()) {
+        failed = known->second;
+        continue;
+      }
+    }
+    const RelayReply reply =
+        AskRelay({HostToNetwork(relay.address), PortToNetwork(relay.port)}, mac, timeout_ms);
+    if (reply.outcome == Outcome::kAcknowledged) {
+      *used = relay;
+      *ok = true;
+      return "via " + FormatIpv4(relay.address);
+    }
+    failed = "relay failed: " + FormatIpv4(relay.address) + " " + RelayFailureText(reply);
+    // An agent that answered may relay for another PC; one that did not, won't.
+    if (reply.outcome != Outcome::kOtherAnswer) {
+      std::lock_guard<std::mutex> guard(dead->lock);
+      dead->hosts[relay] = failed;
+    }
+  }
+  return failed.empty() ? "no relay in " + network : failed;
+}
