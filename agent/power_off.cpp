@@ -5,6 +5,7 @@
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
+#include "countdown/countdown_rule.h"
 #include "log/operation_log.h"
 #include "log/ring_log.h"
 #include "platform/named_mutex.h"
@@ -20,7 +21,6 @@ namespace {
 
 constexpr uint32_t kCommandSize = 280;
 constexpr uint32_t kDefaultLength = 180;
-constexpr uint32_t kMaxLength = 9999;
 constexpr long kPollGrace = 60;
 constexpr uint32_t kPollMs = 1000;
 constexpr uint32_t kPassMs = 1000;
@@ -77,14 +77,9 @@ bool RunCountdown(const char* command_line, uint32_t* exit_code) {
 }  // namespace
 
 uint32_t CountdownLength(const char* command_line) {
-  const char* space = std::strrchr(command_line, ' ');
-  if (!space) return kDefaultLength;
-  uint32_t value = 0;
-  // Stops past the limit so that a long number cannot wrap into range.
-  for (const char* p = space + 1; *p >= '0' && *p <= '9' && value <= kMaxLength; ++p) {
-    value = value * 10 + static_cast<uint32_t>(*p - '0');
-  }
-  return (value >= 1 && value <= kMaxLength) ? value : kDefaultLength;
+  // PWRCOUNT's own rule, so that the wait is never shorter than its count.
+  const uint32_t seconds = CountdownSeconds(command_line);
+  return seconds != 0 ? seconds : kDefaultLength;
 }
 
 uint32_t CountDown() {

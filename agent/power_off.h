@@ -14,8 +14,8 @@ uint32_t CountDown();
 // seconds until the service stops. Returns 0.
 uint32_t SystemShutdown();
 
-// The countdown length in seconds named by the last word of a countdown
-// command line: its leading digits, 1 to 9999, else 180.
+// The countdown length in seconds that PWRCOUNT reads from the command line
+// (CountdownSeconds), else 180.
 uint32_t CountdownLength(const char* command_line);
 
 // The power seam, replaced by tests: no test may power off this machine.
