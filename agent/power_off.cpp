@@ -101,6 +101,9 @@ uint32_t CountDown() {
     return 0;
   }
   if (exit_code != 0) {
+    // A user's cancel, a bad command line, a crash or a kill at log-off: the
+    // code tells the administrator which, the operation log only "cancelled".
+    Trace("CountDown Exit : Code = %d", static_cast<int>(exit_code));
     WriteOperationLog(OPLOG_POWER_OFF_CANCELLED, 0, LOG_AGENT_USER);
   } else {
     SystemShutdown();

@@ -33,6 +33,7 @@ uint32_t pauses, slept_ms, stop_after, real_ms, refusal;
 long requests;
 platform::PrivilegeResult privilege;
 platform::UserStart user;
+bool ended;
 
 // Sets or removes CountdownCmd where the platform keeps it: the registry under
 // Wine (through reg.exe, as tests include no Windows headers), a settings file
@@ -57,8 +58,10 @@ void SetCountdown(const std::string& command_line) {
 // in the test's own directory first.
 #ifdef _WIN32
 const char kRunsOn[] = "countdown_fixture.exe 1 3 1";
+const char kExits2[] = "countdown_fixture.exe 2 0 5";
 #else
 const char kRunsOn[] = "sleep 2 1";
+const char kExits2[] = "sh -c \"exit 2\" 5";
 #endif
 
 TEST(PowerOff, CountdownAndShutdownRequests) {
@@ -67,15 +70,17 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
                     refused = "ExitWindowsEx failed : Code = 1190",
                     timeout = "Timeout waitting count down process : wait = 61",
                     unseen = "CountDown Start : Service Desktop";
-  char start[OPLOG_LINE_SIZE];  // the operation log line of each "System Shutdown"
+  char start[OPLOG_LINE_SIZE], cancel[OPLOG_LINE_SIZE];  // the operation log lines
   FormatOperationLog(OPLOG_SHUTDOWN_START, 0, start);
+  FormatOperationLog(OPLOG_POWER_OFF_CANCELLED, 0, cancel);
   // Each "ExitWindowsEx call." in the trace stands for one power-off request.
   // stop_after: the pauses, the last of which sets the stop (-1: none, set before the call);
   // failing: every privilege step and the request fail;
-  // user: how the start on the console user's desktop goes (no session by default).
+  // user: how the start on the console user's desktop goes (no session by default);
+  // ended: the countdown has ended before the first poll (and cancels).
   const struct {
     uint32_t (*run)(); std::string countdown; int stop_after; Texts trace; bool failing = false;
-    platform::UserStart user = {};
+    platform::UserStart user = {}; bool ended = false;
   } cases[] = {
       {CountDown, "", -1, {}},
       // The countdown runs on to its limit of 1 + 60 polls; on the user's desktop,
@@ -90,6 +95,9 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
        {"Error CreateEnvironmentBlock() : Code = 5", "Error CreateProcess() : Code = 2", sd, call,
         fin},
        false, {1, "CreateEnvironmentBlock", 5}},
+      // A countdown that could not count (bad command line) cancels, with its code.
+      {CountDown, kExits2, 1, {"CountDown Start : Session = 1", "CountDown Exit : Code = 2", done},
+       false, {1, nullptr, 0}, true},
       {SystemShutdown, "", -1, {sd, fin}},
       {SystemShutdown, "", 181, {sd, call, fin}},  // one request in 181 passes
       {SystemShutdown, "", 182,  // failures logged, the request repeated at pass 182
@@ -107,9 +115,10 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
   EnableShutdownPrivilegeCall = [] { return privilege; };
   StartOnUserDesktopCall = [](const char* command_line, platform::UserStart* how) {
     *how = user;
-    return how->session == platform::kNoSession || how->failed_call
-               ? platform::Process()
-               : platform::Process::Start(command_line);
+    if (how->session == platform::kNoSession || how->failed_call) return platform::Process();
+    platform::Process p = platform::Process::Start(command_line);
+    if (ended) p.Wait(30000);
+    return p;
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -121,10 +130,12 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
     privilege = c.failing ? platform::PrivilegeResult{5, 1313, 1300} : platform::PrivilegeResult{};
     refusal = c.failing ? 1190 : 0;
     user = c.user;
+    ended = c.ended;
     dwServiceStop = c.stop_after < 0;
     c.run();
     EXPECT_EQ(dir.Texts("QX_WOL_A.LOG"), c.trace);
-    EXPECT_EQ(dir.Texts("TAVANLOG.TXT"), c.trace.empty() ? Texts{} : Texts{start});
+    EXPECT_EQ(dir.Texts("TAVANLOG.TXT"),
+              c.trace.empty() ? Texts{} : Texts{c.ended ? cancel : start});
     EXPECT_EQ(requests, std::count(c.trace.begin(), c.trace.end(), call));
     EXPECT_EQ(pauses, stop_after);
     EXPECT_EQ(slept_ms, 1000 * pauses);
