@@ -21,6 +21,3 @@ uint32_t CountdownLength(const char* command_line);
 // The power seam, replaced by tests: no test may power off this machine.
 extern platform::PrivilegeResult (*EnableShutdownPrivilegeCall)();
 extern uint32_t (*RequestPowerOffCall)();
-// The start on the console user's desktop, replaced by tests that need no
-// session, no token or a failing step.
-extern platform::Process (*StartOnUserDesktopCall)(const char*, platform::UserStart*);
