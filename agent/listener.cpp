@@ -27,8 +27,11 @@ constexpr unsigned kAcceptPollMs = 100;
 constexpr unsigned kAcceptErrorPauseMs = 100;
 constexpr unsigned kThreadRetryMs = 100;
 // A reservation of address space: 1,000 connections take 64 MB, which fits a
-// 32-bit process. The deepest path on these threads is the power-off (settings,
-// CreateProcess, ExitWindowsEx); buffers of any size are on the heap.
+// 32-bit process; buffers of any size are on the heap. The power-off does not
+// run on it: measured by filling a stack with a pattern, the first OFF took
+// 71 KB under 64-bit Wine (70 KB of it CreateEnvironmentBlock and
+// CreateProcessAsUserA), so it runs on a thread of the default stack (1 MB or
+// more, over ten times that).
 constexpr size_t kThreadStackBytes = 64 * 1024;
 // Room for a Port value as someone may have typed it; the trace line shows
 // what fits a record anyway.
@@ -68,8 +71,14 @@ void RunPowerOff() {
     Trace("Error WaitForSingleObject() : Code = %d", static_cast<int>(platform::LastError()));
     return;
   }
-  const uint32_t code = CountDown();
-  Trace("CountDown() finished : Code = %d", static_cast<int>(code));
+  uint32_t code = 0;
+  const auto count_down = [](void* result) { *static_cast<uint32_t*>(result) = CountDown(); };
+  // Never on this thread's small stack: an overflow would end the service.
+  if (platform::RunOnDefaultStack(count_down, &code)) {
+    Trace("CountDown() finished : Code = %d", static_cast<int>(code));
+  } else {
+    Trace("Error CreateThread() : Code = %d", static_cast<int>(platform::LastError()));
+  }
   hShutdownMutex.Release();
 }
 

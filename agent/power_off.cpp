@@ -7,6 +7,8 @@
 #include "agent/agent_sleep.h"
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
+#include "agent/countdown.h"
+#include "countdown/countdown_rule.h"
 #include "log/operation_log.h"
 #include "log/ring_log.h"
 #include "platform/named_mutex.h"
@@ -15,78 +17,21 @@
 
 platform::PrivilegeResult (*EnableShutdownPrivilegeCall)() = platform::EnableShutdownPrivilege;
 uint32_t (*RequestPowerOffCall)() = platform::RequestPowerOff;
-platform::Process (*StartOnUserDesktopCall)(const char*, platform::UserStart*) =
-    platform::Process::StartOnUserDesktop;
 
 namespace {
 
 constexpr uint32_t kCommandSize = 280;
 constexpr uint32_t kDefaultLength = 180;
-constexpr uint32_t kMaxLength = 9999;
 constexpr long kPollGrace = 60;
-constexpr uint32_t kPollMs = 1000;
 constexpr uint32_t kPassMs = 1000;
 constexpr uint32_t kPassesPerRequest = 181;
-
-// Starts the countdown program where the user at the console sees it; with
-// nobody logged on (or a failed step) as the service's own child, unseen, so
-// that its time-out lets the power-off go ahead.
-platform::Process StartCountdown(const char* command_line) {
-  platform::UserStart how;
-  platform::Process process = StartOnUserDesktopCall(command_line, &how);
-  if (process.valid()) {
-    Trace("CountDown Start : Session = %lu", static_cast<unsigned long>(how.session));
-    return process;
-  }
-  if (how.failed_call) {
-    Trace("Error %s() : Code = %d", how.failed_call, static_cast<int>(how.error));
-  }
-  process = platform::Process::Start(command_line);
-  if (process.valid()) WriteLog("CountDown Start : Service Desktop", LOG_AGENT);
-  return process;
-}
-
-// Runs the countdown program to its end or to the poll limit. Returns false
-// when it could not be started; otherwise *exit_code is its exit code, 0
-// after a time-out. The process handle is closed on return.
-bool RunCountdown(const char* command_line, uint32_t* exit_code) {
-  platform::Process process = StartCountdown(command_line);
-  if (!process.valid()) {
-    Trace("Error CreateProcess() : Code = %d", static_cast<int>(platform::LastError()));
-    return false;
-  }
-  const long limit = static_cast<int>(CountdownLength(command_line)) + kPollGrace;
-  uint32_t code = platform::kStillActive;
-  for (long poll = 0; poll < limit; ++poll) {
-    uint32_t now = 0;
-    if (process.ExitCode(&now)) {
-      code = now;
-    } else {
-      Trace("Error GetExitCodeProcess() : Code = %d", static_cast<int>(platform::LastError()));
-    }
-    AgentSleep(kPollMs);
-    if (code != platform::kStillActive) break;
-  }
-  // The program is left running; its silence counts as consent.
-  if (code == platform::kStillActive) {
-    Trace("Timeout waitting count down process : wait = %ld", limit);
-    code = 0;
-  }
-  *exit_code = code;
-  return true;
-}
 
 }  // namespace
 
 uint32_t CountdownLength(const char* command_line) {
-  const char* space = std::strrchr(command_line, ' ');
-  if (!space) return kDefaultLength;
-  uint32_t value = 0;
-  // Stops past the limit so that a long number cannot wrap into range.
-  for (const char* p = space + 1; *p >= '0' && *p <= '9' && value <= kMaxLength; ++p) {
-    value = value * 10 + static_cast<uint32_t>(*p - '0');
-  }
-  return (value >= 1 && value <= kMaxLength) ? value : kDefaultLength;
+  // PWRCOUNT's own rule, so that the wait is never shorter than its count.
+  const uint32_t seconds = CountdownSeconds(command_line);
+  return seconds != 0 ? seconds : kDefaultLength;
 }
 
 uint32_t CountDown() {
@@ -103,11 +48,13 @@ uint32_t CountDown() {
   }
 
   uint32_t exit_code = 0;
-  if (!RunCountdown(command_line, &exit_code)) {
+  const long polls = static_cast<long>(CountdownLength(command_line)) + kPollGrace;
+  if (!RunCountdowns(command_line, polls, &exit_code)) {
     SystemShutdown();
     return 0;
   }
   if (exit_code != 0) {
+    // Once, whoever cancelled; the trace tells who and with which code.
     WriteOperationLog(OPLOG_POWER_OFF_CANCELLED, 0, LOG_AGENT_USER);
     char code[12];
     std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(exit_code));

@@ -14,13 +14,10 @@ uint32_t CountDown();
 // seconds until the service stops. Returns 0.
 uint32_t SystemShutdown();
 
-// The countdown length in seconds named by the last word of a countdown
-// command line: its leading digits, 1 to 9999, else 180.
+// The countdown length in seconds that PWRCOUNT reads from the command line
+// (CountdownSeconds), else 180.
 uint32_t CountdownLength(const char* command_line);
 
 // The power seam, replaced by tests: no test may power off this machine.
 extern platform::PrivilegeResult (*EnableShutdownPrivilegeCall)();
 extern uint32_t (*RequestPowerOffCall)();
-// The start on the console user's desktop, replaced by tests that need no
-// session, no token or a failing step.
-extern platform::Process (*StartOnUserDesktopCall)(const char*, platform::UserStart*);

@@ -702,7 +702,7 @@ int ExpectCountdown(const std::vector<Texts>& rows, int seconds) {
         "あと " + std::to_string(left) + " 秒で電源が切れます。"},
        {"msctls_progress32", "1001", "50000000", 38, 48, 217, 9, bar},
        {"Button", "2", "50010001", 165, 68, 90, 14, "取り消し(&C)"},  // the default
-       {"Button", "1", "50010000", 68, 68, 90, 14, "今すぐ電源を切る(&O)"}});
+       {"Button", "1", "50010000", 68, 68, 90, 14, "今すぐ電源を切る"}});
   if (!rows.empty()) {
     EXPECT_EQ(std::stoul(rows[0][2], nullptr, 16) & 0x8u, 0x8u) << "not topmost";
   }
@@ -716,6 +716,8 @@ TEST_F(PowerOffUnderWine, PwrcountOnTheUsersDesktopCountsDownAndEnterCancels) {
   const int first = ExpectCountdown(e2e::Rows(e2e::Driver(*prefix_, {"dialog"}).out), 60);
   EXPECT_TRUE(first >= 50 && first <= 60) << first;
   Shot("pwrcount-dialog");
+  // Letters typed by someone writing elsewhere press nothing: the dialog counts on.
+  for (const char* k : {"o", "O"}) ASSERT_EQ(e2e::Driver(*prefix_, {"dialog", "key", k}).exit_code, 0);
   // It follows the clock: a second later it shows less, text and bar alike.
   int later = first;
   EXPECT_TRUE(WaitFor([&] {

@@ -4,14 +4,33 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
 constexpr uint32_t kStillActive = 259;  // STILL_ACTIVE: the process runs on
 constexpr uint32_t kNoSession = 0xFFFFFFFF;  // no user session at the console
 
-// How far a start on the console user's desktop came: the session it looked
-// at, and the call that failed ("WTSQueryUserToken", ...) with its code.
+// The sessions Windows lists (WTSEnumerateSessionsA), each with whether it
+// is active (WTSActive: someone is looking), and the session attached to
+// the physical console (WTSGetActiveConsoleSessionId). error: the code of
+// a failed enumeration, whose list is then empty.
+struct Session {
+  uint32_t id;
+  bool active;
+};
+struct SessionList {
+  std::vector<Session> sessions;
+  uint32_t console = kNoSession;
+  uint32_t error = 0;
+};
+
+// Fills *list; false where the system has no session calls (Windows before
+// XP, Linux), whose programs can only start the plain way.
+bool ListSessions(SessionList* list);
+
+// How far a start in a user's session came: the session it looked at, and
+// the call that failed ("WTSQueryUserToken", ...) with its code.
 struct UserStart {
   uint32_t session = kNoSession;
   const char* failed_call = nullptr;
@@ -38,17 +57,20 @@ class Process {
   // looked up in PATH. On failure the result is not valid() and LastError()
   // tells why.
   static Process Start(const char* command_line);
-  // Starts the command line as the user logged on at the console, on that
-  // user's desktop "winsta0\\default" with the user's environment, so that
-  // a service's child can be seen. Not valid when there is no console session
-  // or a step failed; *how tells which. Linux has no such session.
-  static Process StartOnUserDesktop(const char* command_line, UserStart* how);
+  // Starts the command line as the user of the session, on that user's
+  // desktop "winsta0\\default" with the user's environment, so that a
+  // service's child can be seen. Not valid when the system has no session
+  // calls (how->session is then kNoSession) or a step failed (how tells
+  // which). Linux has no such session.
+  static Process StartInSession(uint32_t session, const char* command_line, UserStart* how);
 
   bool valid() const;
   // kStillActive while the process runs. False when the code cannot be read.
   bool ExitCode(uint32_t* code);
   // Waits for the end of the process, at most timeout_ms; true when it ended.
   bool Wait(uint32_t timeout_ms);
+  // Ends the process (exit code 1 on Windows, SIGTERM on Linux).
+  bool Terminate();
 
  private:
   intptr_t handle_ = 0;

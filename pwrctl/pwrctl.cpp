@@ -103,7 +103,7 @@ int Usage() {
   return kUsage;
 }
 
-int Connect(const char* target, platform::Socket* socket) {
+int Connect(const char* target, uint32_t timeout_ms, platform::Socket* socket) {
   std::string host = target;
   platform::Ipv4Address remote{0, 0};
   const size_t colon = host.rfind(':');
@@ -130,8 +130,13 @@ int Connect(const char* target, platform::Socket* socket) {
     std::fprintf(stderr, "pwrctl: cannot create a socket: code %d\n", platform::SocketError());
     return kSocketError;
   }
-  if (!socket->Connect(remote)) {
+  // Bounded, as a host that drops SYNs would hold a plain connect for minutes.
+  if (!socket->ConnectWithin(remote, timeout_ms)) {
     const int code = platform::SocketError();
+    if (platform::IsTimedOut(code)) {
+      std::fprintf(stderr, "pwrctl: %s: no connection in time\n", target);
+      return kTimedOut;
+    }
     if (platform::IsRefused(code)) {
       std::fprintf(stderr, "pwrctl: %s: connection refused (is the agent running?)\n", target);
     } else {
@@ -172,7 +177,7 @@ int ReportFailure(Received how, size_t received) {
 
 int Command(const char* target, uint32_t command, uint32_t timeout_ms) {
   platform::Socket socket;
-  int rc = Connect(target, &socket);
+  int rc = Connect(target, timeout_ms, &socket);
   if (rc != kOk) return rc;
   uint8_t request[AGENT_BLOCK_SIZE];
   const uint32_t size = BuildRequest(request, command);
@@ -211,7 +216,7 @@ int SendRaw(const char* target, const char* hex, uint32_t timeout_ms) {
     return kUsage;
   }
   platform::Socket socket;
-  int rc = Connect(target, &socket);
+  int rc = Connect(target, timeout_ms, &socket);
   if (rc != kOk) return rc;
   if ((rc = SendAll(socket, bytes.data(), bytes.size())) != kOk) return rc;
 

@@ -30,8 +30,8 @@ Bytes Built(uint32_t (*build)(Area&)) {
 }
 
 // pwrctl started, then its stdout and exit code (124: it hung and was ended).
-FILE* Start(const std::string& args) {
-  return popen(("timeout 30 " PWRCTL_PATH " " + args + " 2>/dev/null").c_str(), "r");
+FILE* Start(const std::string& args, const std::string& in = "") {
+  return popen((in + " timeout 30 " PWRCTL_PATH " " + args + " 2>/dev/null").c_str(), "r");
 }
 
 std::string Finish(FILE* p, int* exit_code) {
@@ -81,11 +81,18 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
                     table = ::testing::TempDir() + "pwrctl_table";
   std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
   std::ofstream(table + "2") << "127.0.0.9:1      00-11-22-AB-CD-EF\n127.0.1.1:1\n";
+  // A namespace of its own where 10.77.0.2 drops every SYN: its frames leave
+  // a veth for a peer without that address (as root only; else those rows are skipped).
+  const std::string ns = "orvel-syn-" + std::to_string(getpid()), in_ns = "ip netns exec " + ns;
+  const bool have_ns = std::system(("sh -c 'ip netns add $0 2>/dev/null && ip -n $0 link add v0 "
+      "type veth peer name v1 && ip -n $0 addr add 10.77.0.1/24 dev v0 && ip -n $0 link set v0 up "
+      "&& ip -n $0 neigh add 10.77.0.2 lladdr 02:00:5e:00:00:07 dev v0 nud permanent' " + ns)
+      .c_str()) == 0;
   // request: what each agent served received; out: the whole output, or a
-  // part of it with `part`.
+  // part of it with `part`; in: the namespace pwrctl runs in.
   const struct {
     std::string args; int served; Bytes replies[2]; Bytes request; int exit_code;
-    std::string out = ""; bool hold = false, part = false;
+    std::string out = ""; bool hold = false, part = false; std::string in = "";
   } cases[] = {
       {"mac " + one, 1, {known}, mac, 0, "00-11-22-AB-CD-EF\n"},
       {"mac " + one, 1, {no_mac}, mac, 1,
@@ -113,6 +120,9 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
       {"off " + one, 1, {Built([](Area& a) { BuildOffResponse(a); a[12] = 46; return 46u; })}, off, 7},
       {"off " + one, 1,
        {Built([](Area& a) { BuildOffResponse(a); a[12] = 45; a[32] = 5; return 45u; })}, off, 7},
+      // -t bounds the connect too (the timeout wrapper would end it with 124).
+      {"-t 1 mac 10.77.0.2:1", 0, {}, {}, 6, "", false, false, in_ns},
+      {"-t 1 send 10.77.0.2:1 00", 0, {}, {}, 6, "", false, false, in_ns},
       {"mac 127.0.0.1:PORT", 0, {}, {}, 4}, {"mac", 0, {}, {}, 2}, {"send 127.0.0.1:1 5", 0, {}, {}, 2},
       {"mac 127.0.0.1:70000", 0, {}, {}, 2}, {"mac 127.0.0.1", 0, {}, {}, 3},  // no services entry
       {"--help", 0, {}, {}, 0, "  5  connection closed without a reply\n", false, true},
@@ -159,9 +169,10 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
+    if (!c.in.empty() && !have_ns) continue;
     std::string args = c.args;
     if (args.find("PORT") != std::string::npos) args.replace(args.find("PORT"), 4, port);
-    FILE* p = Start(args);
+    FILE* p = Start(args, c.in);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 2; ++i) {
       if (!(c.served & (1 << i)) || agents[i].WaitReadable(10000) != 1) continue;
@@ -180,6 +191,8 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
     for (auto& agent : agents) EXPECT_EQ(agent.WaitReadable(0), 0) << "an unexpected connection";
   }
   unsetenv("ORVEL_SERVICES_FILE");
+  const int deleted = std::system(("ip netns del " + ns + " 2>/dev/null").c_str());
+  EXPECT_TRUE(deleted == 0 || !have_ns);
   Bytes expected(6, 0xFF);
   for (int i = 0; i < 16; ++i) expected.insert(expected.end(), kMac, kMac + 6);
   uint8_t buf[200];

@@ -1,7 +1,7 @@
 // uidriver: reads and drives the dialog or the message box of another
 // program in the same Wine prefix, for the end-to-end tests.
 //
-//   uidriver dialog|owned|msgbox [click ID | key esc|enter | close]
+//   uidriver dialog|owned|msgbox [click ID | key esc|enter|CHAR | close]
 //   uidriver browse [PATH|cancel]
 //   uidriver volatile-key KEY     creates HKEY_LOCAL_MACHINE\KEY volatile
 //
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
   const std::string kind = argc > 1 ? argv[1] : "";
   if ((kind != "dialog" && kind != "owned" && kind != "msgbox" && kind != "browse") ||
       (kind == "browse" && argc > 3)) {
-    std::fputs("usage: uidriver dialog|owned|msgbox [click ID | key esc|enter | close]\n"
+    std::fputs("usage: uidriver dialog|owned|msgbox [click ID | key esc|enter|CHAR | close]\n"
                "       uidriver browse [PATH|cancel]\n",
                stderr);
     return 2;
@@ -227,13 +227,15 @@ int main(int argc, char** argv) {
   const std::string action = argc > 2 ? argv[2] : "", arg = argc > 3 ? argv[3] : "";
   if (action == "click") {
     if (!Click(hwnd, std::atoi(arg.c_str()), want.kind == Kind::kMessageBox)) return 1;
-  } else if (action == "key" && (arg == "esc" || arg == "enter")) {
+  } else if (action == "key" && (arg == "esc" || arg == "enter" || arg.size() == 1)) {
     // To the control with the focus, as the keyboard would send it.
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) && info.hwndFocus
                      ? info.hwndFocus
                      : hwnd;
+    // A typed character, as TranslateMessage would make it (no Alt).
+    if (arg.size() == 1) return PostMessageA(focus, WM_CHAR, static_cast<BYTE>(arg[0]), 1) ? 0 : 1;
     const WPARAM vk = arg == "esc" ? VK_ESCAPE : VK_RETURN;
     PostMessageA(focus, WM_KEYDOWN, vk, 1);
     PostMessageA(focus, WM_KEYUP, vk, 1 | (3u << 30));

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,10 +83,14 @@ Process Process::Start(const char* command_line) {
   return p;
 }
 
-Process Process::StartOnUserDesktop(const char*, UserStart* how) {
+bool ListSessions(SessionList*) { return false; }
+
+Process Process::StartInSession(uint32_t, const char*, UserStart* how) {
   *how = UserStart{};
   return Process();
 }
+
+bool Process::Terminate() { return kill(static_cast<pid_t>(handle_), SIGTERM) == 0; }
 
 bool Process::valid() const { return handle_ != 0; }
 

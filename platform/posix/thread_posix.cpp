@@ -45,6 +45,20 @@ bool StartDetachedThread(void (*proc)(void*), void* arg, size_t stack_bytes) {
   return true;
 }
 
+bool RunOnDefaultStack(void (*proc)(void*), void* arg) {
+  Start* s = new (std::nothrow) Start{proc, arg};
+  if (!s) return false;
+  pthread_t t;
+  const int rc = pthread_create(&t, nullptr, Trampoline, s);
+  if (rc != 0) {
+    delete s;
+    errno = rc;
+    return false;
+  }
+  pthread_join(t, nullptr);
+  return true;
+}
+
 void SleepMs(unsigned ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
 #include <windows.h>
+// after windows.h, which it needs; for its types only (the calls are looked up)
+#include <wtsapi32.h>
 
 #include <vector>
 
@@ -11,12 +13,29 @@ namespace {
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+// A library of the system folder, from there only: a bare name would be
+// looked up in the program's own folder first, where a planted copy would run
+// as the service. LOAD_LIBRARY_SEARCH_SYSTEM32 is known where AddDllDirectory
+// is (Windows 8, or 7 and Vista with KB2533623); elsewhere the full path.
+HMODULE LoadSystemLibrary(const char* name) {
+  if (GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory")) {
+    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  char path[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(path, MAX_PATH);
+  const size_t name_size = lstrlenA(name) + 1;
+  if (n == 0 || n + 1 + name_size > MAX_PATH) return nullptr;
+  path[n] = '\\';
+  CopyMemory(path + n + 1, name, name_size);
+  return LoadLibraryA(path);
+}
+
 // Looked up, not imported: Windows before XP lacks the session calls, and
 // the agent must still start there (it then starts the plain way). The
 // library stays loaded for the life of the process.
 template <class F>
 F Lookup(const char* library, const char* name) {
-  HMODULE module = LoadLibraryA(library);
+  HMODULE module = LoadSystemLibrary(library);
   return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)))
                 : nullptr;
 }
@@ -25,18 +44,22 @@ struct SessionCalls {
   BOOL(WINAPI* query_user_token)(ULONG, PHANDLE);
   BOOL(WINAPI* create_environment)(void**, HANDLE, BOOL);
   BOOL(WINAPI* destroy_environment)(void*);
+  BOOL(WINAPI* enumerate_sessions)(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOA*, DWORD*);
+  void(WINAPI* free_memory)(void*);
   bool all() const {
-    return console_session && query_user_token && create_environment && destroy_environment;
+    return console_session && query_user_token && create_environment && destroy_environment &&
+           enumerate_sessions && free_memory;
   }
 };
 const SessionCalls& Calls() {
+  using C = SessionCalls;
   static const SessionCalls calls = {
-      Lookup<decltype(SessionCalls::console_session)>("kernel32.dll",
-                                                      "WTSGetActiveConsoleSessionId"),
-      Lookup<decltype(SessionCalls::query_user_token)>("wtsapi32.dll", "WTSQueryUserToken"),
-      Lookup<decltype(SessionCalls::create_environment)>("userenv.dll", "CreateEnvironmentBlock"),
-      Lookup<decltype(SessionCalls::destroy_environment)>("userenv.dll",
-                                                          "DestroyEnvironmentBlock")};
+      Lookup<decltype(C::console_session)>("kernel32.dll", "WTSGetActiveConsoleSessionId"),
+      Lookup<decltype(C::query_user_token)>("wtsapi32.dll", "WTSQueryUserToken"),
+      Lookup<decltype(C::create_environment)>("userenv.dll", "CreateEnvironmentBlock"),
+      Lookup<decltype(C::destroy_environment)>("userenv.dll", "DestroyEnvironmentBlock"),
+      Lookup<decltype(C::enumerate_sessions)>("wtsapi32.dll", "WTSEnumerateSessionsA"),
+      Lookup<decltype(C::free_memory)>("wtsapi32.dll", "WTSFreeMemory")};
   return calls;
 }
 
@@ -71,11 +94,28 @@ Process Process::Start(const char* command_line) {
   return p;
 }
 
-Process Process::StartOnUserDesktop(const char* command_line, UserStart* how) {
+bool ListSessions(SessionList* list) {
+  *list = SessionList{};
+  const SessionCalls& calls = Calls();
+  if (!calls.all()) return false;
+  list->console = calls.console_session();
+  WTS_SESSION_INFOA* info = nullptr;
+  DWORD count = 0;
+  if (!calls.enumerate_sessions(WTS_CURRENT_SERVER_HANDLE, 0, 1, &info, &count)) {
+    list->error = GetLastError();
+    return true;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    list->sessions.push_back({info[i].SessionId, info[i].State == WTSActive});
+  }
+  if (info) calls.free_memory(info);
+  return true;
+}
+
+Process Process::StartInSession(uint32_t session, const char* command_line, UserStart* how) {
   *how = UserStart{};
   const SessionCalls& calls = Calls();
-  const DWORD session = calls.all() ? calls.console_session() : kNoSession;
-  if (session == kNoSession) return Process();
+  if (!calls.all() || session == kNoSession) return Process();
   how->session = session;
   const auto failed = [how](const char* call) {
     how->failed_call = call;
@@ -83,7 +123,7 @@ Process Process::StartOnUserDesktop(const char* command_line, UserStart* how) {
     return Process();
   };
   HANDLE raw = nullptr;
-  // ERROR_NO_TOKEN: nobody is logged on at the console.
+  // ERROR_NO_TOKEN: nobody is logged on in that session.
   if (!calls.query_user_token(session, &raw)) return failed("WTSQueryUserToken");
   const ObjectHandle token(raw);
   if (!DuplicateTokenEx(token.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
@@ -122,6 +162,8 @@ bool Process::ExitCode(uint32_t* code) {
   *code = c;
   return true;
 }
+
+bool Process::Terminate() { return TerminateProcess(H(handle_), 1) != 0; }
 
 bool Process::Wait(uint32_t timeout_ms) {
   return WaitForSingleObject(H(handle_), timeout_ms) == WAIT_OBJECT_0;

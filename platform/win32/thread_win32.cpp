@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
 namespace {
 
@@ -33,6 +35,18 @@ bool StartDetachedThread(void (*proc)(void*), void* arg, size_t stack_bytes) {
   }
   // Detached: the thread runs on without anyone holding its handle.
   CloseHandle(h);
+  return true;
+}
+
+bool RunOnDefaultStack(void (*proc)(void*), void* arg) {
+  Start* s = new (std::nothrow) Start{proc, arg};
+  if (!s) return false;
+  const ObjectHandle thread(CreateThread(nullptr, 0, Trampoline, s, 0, nullptr));
+  if (!thread.valid()) {
+    delete s;
+    return false;
+  }
+  WaitForSingleObject(thread.get(), INFINITE);
   return true;
 }
 
