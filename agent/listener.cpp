@@ -6,8 +6,10 @@
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
 #include "agent/allowed_managers.h"
+#include "agent/manager_keys.h"
 #include "agent/power_off.h"
 #include "agent/protocol.h"
+#include "agent/signed_commands.h"
 #include "log/operation_log.h"
 #include "platform/settings.h"
 #include "platform/thread.h"
@@ -62,8 +64,20 @@ void RunPowerOff() {
   hShutdownMutex.Release();
 }
 
+// The OFF road, the same for a plain and a signed OFF: the answer goes
+// first, the power-off sequence after it.
+uint32_t AcceptOff(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t code, uint32_t peer) {
+  Trace("OFF Command Received : IPaddress %x", peer);
+  WriteOperationLog(OPLOG_POWER_OFF_RECEIVED, peer, LOG_AGENT_USER);
+  return BuildStatusResponse(area, code, ST_OK);
+}
+
 // Serves requests on one connection until it ends; the caller closes it.
 void ServeConnection(platform::Socket& connection, uint32_t peer) {
+  // With a ManagerKey value the signed commands are answered, and a plain OFF
+  // is refused; without one both are unknown commands, as they always were.
+  const bool signed_only = SignedCommandsRequired(LoadedManagerKeys());
+  ChallengeState challenge;
   for (;;) {
     uint8_t block[AGENT_BLOCK_SIZE];
     std::memset(block, 0, sizeof block);
@@ -71,9 +85,16 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
     const int recv_error = received < 0 ? platform::SocketError() : 0;
 
     uint8_t area[AGENT_BLOCK_SIZE];
+    uint8_t challenge_area[AGENT_CHALLENGE_MESSAGE_SIZE];
+    const uint8_t* reply = area;
     uint32_t size = 0;
     bool power_off_due = false;
-    switch (CheckRequest(received, block)) {
+    bool close_after = false;
+    RequestCheck check = CheckRequest(received, block);
+    if (!signed_only && (check == RequestCheck::kChallenge || check == RequestCheck::kSignedOff)) {
+      check = RequestCheck::kUnknownCommand;
+    }
+    switch (check) {
       case RequestCheck::kRecvError:
         Trace("Error recv() : Code = %d IPaddress %x", recv_error, peer);
         return;
@@ -90,11 +111,40 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         Trace("Error recv() : Invalid Data Version IPaddress %x", peer);
         return;
       case RequestCheck::kOff:
-        Trace("OFF Command Received : IPaddress %x", peer);
-        WriteOperationLog(OPLOG_POWER_OFF_RECEIVED, peer, LOG_AGENT_USER);
-        size = BuildOffResponse(area);
+        if (signed_only) {
+          Trace("Command Refused : plain OFF IPaddress %x", peer);
+          size = BuildStatusResponse(area, RSP_OFF, ST_REFUSED);
+          close_after = true;
+          break;
+        }
+        size = AcceptOff(area, RSP_OFF, peer);
         power_off_due = true;
         break;
+      case RequestCheck::kChallenge:
+        Trace("CHALLENGE Command Received : IPaddress %x", peer);
+        size = IssueChallenge(&challenge, MonotonicMs(), challenge_area);
+        reply = challenge_area;
+        if (size == 0) {
+          Trace("Error GenRandom() : IPaddress %x", peer);
+          size = BuildStatusResponse(area, RSP_CHALLENGE, ST_REFUSED);
+          reply = area;
+        }
+        break;
+      case RequestCheck::kSignedOff: {
+        uint8_t request[AGENT_SIGNED_MESSAGE_SIZE];
+        const SignedRead read =
+            ReadSignedRequest(connection, block, received, &challenge, peer, request);
+        if (read == SignedRead::kDropped) return;
+        if (read == SignedRead::kAccepted && GetLe32(request + OFS_ACTION) == ACTION_POWER_OFF) {
+          size = AcceptOff(area, RSP_SIGNED_OFF, peer);
+          power_off_due = true;
+          break;
+        }
+        if (read == SignedRead::kAccepted) Trace("Command Refused : bad action IPaddress %x", peer);
+        size = BuildStatusResponse(area, RSP_SIGNED_OFF, ST_REFUSED);
+        close_after = true;
+        break;
+      }
       case RequestCheck::kMac: {
         Trace("MAC Command Received : IPaddress %x", peer);
         // An unreadable local address matches no adapter: status 2.
@@ -114,11 +164,12 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         break;
     }
 
-    if (connection.Send(area, static_cast<int>(size)) < 0) {
+    if (connection.Send(reply, static_cast<int>(size)) < 0) {
       Trace("Error send() : Code = %d IPaddress %x", platform::SocketError(), peer);
       return;
     }
     Trace("Response Data Send : IPaddress %x", peer);
+    if (close_after) return;
     if (power_off_due) RunPowerOff();
   }
 }

@@ -23,6 +23,7 @@ TEST(CheckRequest, ChecksInOrderFirstFailureDecides) {
       {{{7, ' '}}, R::kBadHeaderId}, {{{7, 0x80}}, R::kBadHeaderId},
       {{{6, 0}, {8, 2}}, R::kBadHeaderId},  // judged before the version
       {{{8, 0}}, R::kBadVersion}, {{{9, 1}}, R::kBadVersion},  // 01 01 00 00: the whole word counts
+      {{{16, 0x10}}, R::kChallenge}, {{{16, 0x11}, {12, 112}}, R::kSignedOff, 48},
       {{{16, 0}}, R::kUnknownCommand}, {{{17, 1}}, R::kUnknownCommand},
       {{{16, 1}, {19, 0x80}}, R::kUnknownCommand},
       // Fields the agent does not read are ignored, up to the 48 bytes of a receive.
