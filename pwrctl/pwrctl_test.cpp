@@ -120,22 +120,22 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
        "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n"
        "127.0.0.3        no MAC known\n"},
       {"scan --csv -j 1 -p PORT 127.0.0.2/32", 1, {known}, mac, 0,
-       "address,mac,outcome\n127.0.0.2,00-11-22-AB-CD-EF,answered\n"},
+       "address,mac,outcome,signed\n127.0.0.2,00-11-22-AB-CD-EF,answered,\n"},
       {"scan --json -p PORT 127.0.0.3", 2, {{}, no_mac}, mac, 1,
-       "[\n {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"no MAC known\"}\n]\n"},
+       "[\n {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"no MAC known\", \"signed\": null}\n]\n"},
       {"off -p PORT 127.0.0.2 127.0.0.3", 0, {}, {}, 2},  // no --yes: nothing sent
       {"off --yes -p PORT 127.0.0.3 127.0.0.2", 3, {acked, no_mac}, off, 1,
-       "127.0.0.2        acknowledged\n127.0.0.3        unexpected answer\n"},
+       "127.0.0.2        acknowledged, unsigned\n127.0.0.3        unexpected answer\n"},
       {"scan -p PORT 127.0.0.0/15", 0, {}, {}, 2},
       // A target's own port wins over -p and needs no services entry; a table
       // shows it where it is not the port of -p.
       {"scan -p 1 127.0.0.2:PORT", 1, {known}, mac, 0,
        "127.0.0.2:" + port + "  00-11-22-AB-CD-EF\n"},
       {"scan --csv 127.0.0.3:PORT", 2, {{}, no_mac}, mac, 1,
-       "address,mac,outcome\n127.0.0.3:" + port + ",,no MAC known\n"},
+       "address,mac,outcome,signed\n127.0.0.3:" + port + ",,no MAC known,\n"},
       {"off --yes --json -p PORT 127.0.0.3 127.0.0.2:1", 2, {{}, acked}, off, 1,
-       "[\n {\"address\": \"127.0.0.2:1\", \"mac\": null, \"outcome\": \"refused\"},\n"
-       " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged\"}\n]\n"},
+       "[\n {\"address\": \"127.0.0.2:1\", \"mac\": null, \"outcome\": \"refused\", \"signed\": null},\n"
+       " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged, unsigned\", \"signed\": null}\n]\n"},
       {"scan -p PORT 127.0.0.2:0", 0, {}, {}, 2},
       {"off --yes -p PORT 127.0.0.2:65536 127.0.0.3", 0, {}, {}, 2},
       {wake + " @" + table, 0, {}, {}, 0,
