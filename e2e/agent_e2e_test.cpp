@@ -221,11 +221,14 @@ void ExpectCleanStop(const Site& site, const Texts& oplog) {
 // With a ManagerKey: a plain OFF is refused with status 3 and the connection
 // closed; the Linux pwrctl's signed OFF with the key file is acknowledged.
 void ExpectOnlyTheSignedOff(const Site& site, const std::string& key_file) {
+  const std::string pwrctl = kSource + "/build/native/bin/pwrctl", port = std::to_string(site.port);
+  // scan marks it: it answered CHALLENGE.
+  EXPECT_EQ(e2e::Run({pwrctl, "scan", "-p", port, "127.0.0.1"}, 30000).out,
+            "127.0.0.1        no MAC known  signed\n");
   Manager m(site.port);
   EXPECT_EQ(m.Ask(Request(kOff)), kOffRefused);
   EXPECT_TRUE(m.Closed());
-  const e2e::RunResult r = e2e::Run({kSource + "/build/native/bin/pwrctl", "off", "--key", key_file,
-                                     "127.0.0.1:" + std::to_string(site.port)}, 30000);
+  const e2e::RunResult r = e2e::Run({pwrctl, "off", "--key", key_file, "127.0.0.1:" + port}, 30000);
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.out, "OFF acknowledged, signed (code 0x80000011, status 0)\n");
   EXPECT_TRUE(InOrder(site.Trace(), {Line("Command Refused : plain OFF"),

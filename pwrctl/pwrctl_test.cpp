@@ -79,7 +79,7 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
   const std::string udp_port = std::to_string(ntohs(sa.sin_port)),
                     wake = "wake --to 127.255.255.255 -p " + udp_port,
                     table = ::testing::TempDir() + "pwrctl_table";
-  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
+  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF  signed\n";
   // request: what each agent served received; out: the whole output, or a
   // part of it with `part`.
   const struct {
