@@ -135,7 +135,7 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
        "address,mac,outcome,signed\n127.0.0.3:" + port + ",,no MAC known,\n"},
       {"off --yes --json -p PORT 127.0.0.3 127.0.0.2:1", 2, {{}, acked}, off, 1,
        "[\n {\"address\": \"127.0.0.2:1\", \"mac\": null, \"outcome\": \"refused\", \"signed\": null},\n"
-       " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged, unsigned\", \"signed\": null}\n]\n"},
+       " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged, unsigned\", \"signed\": false}\n]\n"},
       {"scan -p PORT 127.0.0.2:0", 0, {}, {}, 2},
       {"off --yes -p PORT 127.0.0.2:65536 127.0.0.3", 0, {}, {}, 2},
       {wake + " @" + table, 0, {}, {}, 0,

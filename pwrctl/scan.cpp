@@ -181,6 +181,7 @@ Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t
   const Outcome outcome = ClassifyAnswer(command, response);
   if (outcome == Outcome::kMac) std::memcpy(mac, response.mac, 6);
   if (outcome == Outcome::kDenied) *locking = Locking::kSignedOnly;
+  if (outcome == Outcome::kUnsigned) *locking = Locking::kOpen;  // it took a plain OFF
   // Whether the agent takes only signed commands; a failure here leaves the
   // MAC answer as it was, with the locking unknown.
   if (command == CMD_MAC && (outcome == Outcome::kMac || outcome == Outcome::kNoMac)) {
@@ -264,9 +265,11 @@ std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat
              "\", \"signed\": " + (known ? locked ? "true" : "false" : "null") + "}";
     } else {
       char line[80];
+      // The mark follows a scan's answer; an OFF's outcome says it already.
+      const bool answer = r.outcome == Outcome::kMac || r.outcome == Outcome::kNoMac;
       std::snprintf(line, sizeof line, "%-15s  %s%s\n", address.c_str(),
                     (mac.empty() ? outcome : mac).c_str(),
-                    known ? locked ? "  signed" : "  open" : "");
+                    known && answer ? locked ? "  signed" : "  open" : "");
       out += line;
     }
   }

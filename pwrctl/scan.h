@@ -92,9 +92,10 @@ const char* OutcomeText(Outcome outcome);
 enum class TableFormat { kText, kCsv, kJson };
 
 // One line a host: "ADDRESS  MAC" or "ADDRESS  OUTCOME" (address padded to 15
-// columns), then "  signed" or "  open" where the agent's locking is known;
-// CSV with the header address,mac,outcome,signed (yes, no or empty); or a
-// JSON array ("signed": true, false or null). The address is "A.B.C.D:PORT"
+// columns), then, after a scan's answer, "  signed" or "  open" where the
+// agent's locking is known; CSV with the header address,mac,outcome,signed
+// (yes, no or empty); or a JSON array ("signed": true, false or null),
+// for a scan and an OFF alike. The address is "A.B.C.D:PORT"
 // where the port is not default_port, so that a saved table names each host
 // as it was asked; its first word stays the target, its second the MAC.
 std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format,
