@@ -81,6 +81,26 @@ TEST(SignedCommands, AcceptOnlyAFreshSignatureOverTheNonceAndTheRequest) {
   }
 }
 
+// At most eight keys; an empty entry, a damaged key or a ninth fails closed,
+// naming the entry as written.
+TEST(ManagerKey, ParsesOneToEightKeysAndNamesTheFirstBadEntry) {
+  std::string eight = kKey, nine;
+  for (int i = 1; i < 8; ++i) eight += std::string(i % 2 ? ",\t" : " , ") + kOtherKey;
+  nine = eight + "," + kKey;
+  const std::string damaged = std::string(kKey).replace(87, 1, "A");  // no padding
+  const struct { std::string text; bool ok; int count; std::string bad; } cases[] = {
+      {"", true, 0, ""}, {eight, true, 8, ""}, {nine, false, 0, std::string(kKey).substr(0, 39)},
+      {std::string(kKey) + ",", false, 0, ""}, {" " + damaged, false, 0, damaged.substr(0, 39)},
+  };
+  for (const auto& c : cases) {
+    ManagerKeys keys;
+    char bad[40];
+    EXPECT_EQ(ParseManagerKeys(c.text.c_str(), &keys, bad, sizeof bad), c.ok) << c.text;
+    EXPECT_EQ(keys.count, c.count) << c.text;
+    EXPECT_EQ(bad, c.bad) << c.text;
+  }
+}
+
 TEST(SignedCommands, AChallengeIsANewNonceKeptByTheConnection) {
   ChallengeState state;
   uint8_t first[AGENT_CHALLENGE_MESSAGE_SIZE], second[AGENT_CHALLENGE_MESSAGE_SIZE];
