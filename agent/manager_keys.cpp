@@ -32,6 +32,7 @@ void CopyBad(const char* b, const char* e, char* first_bad, size_t first_bad_siz
 bool ParseManagerKeys(const char* text, ManagerKeys* out, char* first_bad, size_t first_bad_size) {
   out->count = 0;
   out->state = *text == '\0' ? ManagerKeys::kNone : ManagerKeys::kKeys;
+  for (platform::EcPublicKey& key : out->imported) key = platform::EcPublicKey();
   if (first_bad_size > 0) first_bad[0] = '\0';
   if (out->state == ManagerKeys::kNone) return true;
   for (const char* field = text;; ++field) {
@@ -55,6 +56,19 @@ bool ParseManagerKeys(const char* text, ManagerKeys* out, char* first_bad, size_
   }
 }
 
+bool ImportManagerKeys(ManagerKeys* keys, int* first_bad) {
+  for (int i = 0; i < keys->count; ++i) {
+    keys->imported[i] = platform::EcPublicKey::Import(keys->keys[i]);
+    if (keys->imported[i].valid()) continue;
+    *first_bad = i;
+    for (platform::EcPublicKey& key : keys->imported) key = platform::EcPublicKey();
+    keys->count = 0;
+    keys->state = ManagerKeys::kBroken;
+    return false;
+  }
+  return true;
+}
+
 void LoadManagerKeys() {
   std::vector<char> value(kReadBytes);
   const platform::SettingRead read =
@@ -72,13 +86,10 @@ void LoadManagerKeys() {
     Trace("Error ManagerKey : \"%s\"", bad);
     return;
   }
-  for (int i = 0; i < g_keys.count; ++i) {
-    if (platform::IsEcPublicKey(g_keys.keys[i])) continue;
-    const std::string text = EncodeBase64(g_keys.keys[i], platform::kEcPublicKeyBytes);
+  int off_curve = 0;
+  if (!ImportManagerKeys(&g_keys, &off_curve)) {
+    const std::string text = EncodeBase64(g_keys.keys[off_curve], platform::kEcPublicKeyBytes);
     Trace("Error ManagerKey : \"%.32s\"", text.c_str());
-    g_keys.count = 0;
-    g_keys.state = ManagerKeys::kBroken;
-    return;
   }
 }
 

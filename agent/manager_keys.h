@@ -17,6 +17,7 @@ struct ManagerKeys {
   enum State { kNone, kKeys, kBroken } state = kNone;
   int count = 0;
   uint8_t keys[kManagerKeysMax][platform::kEcPublicKeyBytes];
+  platform::EcPublicKey imported[kManagerKeysMax];  // by ImportManagerKeys
 };
 
 // Parses the setting's text; no I/O, and no check that a point is on the
@@ -26,6 +27,10 @@ struct ManagerKeys {
 // kBroken and empty, and copies the entry as written (spaces trimmed) into
 // first_bad, cut to first_bad_size with its NUL.
 bool ParseManagerKeys(const char* text, ManagerKeys* out, char* first_bad, size_t first_bad_size);
+
+// Imports the parsed keys for verification. False when one is not a point
+// of the curve: *first_bad is its index, and the keys are kBroken and empty.
+bool ImportManagerKeys(ManagerKeys* keys, int* first_bad);
 
 // Reads ManagerKey once at start-up; a bad value, or a key that is not a
 // point of the curve, is traced as "Error ManagerKey : "ENTRY"".

@@ -36,8 +36,7 @@ SignedCheck CheckSignedRequest(ChallengeState* state, const ManagerKeys& keys,
   std::memcpy(message, state->nonce, AGENT_NONCE_SIZE);
   std::memcpy(message + AGENT_NONCE_SIZE, request, AGENT_BLOCK_SIZE);
   for (int i = 0; i < keys.count; ++i) {
-    if (platform::VerifyEcdsaSha256(keys.keys[i], message, sizeof message,
-                                    request + OFS_SIGNATURE)) {
+    if (keys.imported[i].Verify(message, sizeof message, request + OFS_SIGNATURE)) {
       return {SignedVerdict::kAccepted, i + 1};
     }
   }

@@ -37,7 +37,8 @@ struct SignedCheck {
   int key_number;  // 1 to 8 when accepted
 };
 
-// Judges a whole signed request and forgets the nonce.
+// Judges a whole signed request against the imported keys and forgets the
+// nonce.
 SignedCheck CheckSignedRequest(ChallengeState* state, const ManagerKeys& keys,
                                const uint8_t (&request)[AGENT_SIGNED_MESSAGE_SIZE],
                                uint64_t now_ms);

@@ -42,7 +42,9 @@ TEST(SignedCommands, AcceptOnlyAFreshSignatureOverTheNonceAndTheRequest) {
   ManagerKeys keys;
   const std::string list = std::string(kOtherKey) + " , " + kKey;
   char bad[40];
+  int off_curve = -1;
   ASSERT_TRUE(ParseManagerKeys(list.c_str(), &keys, bad, sizeof bad));
+  ASSERT_TRUE(ImportManagerKeys(&keys, &off_curve));
   ManagerKeys broken;
   EXPECT_FALSE(ParseManagerKeys("x", &broken, bad, sizeof bad));
   using V = SignedVerdict;

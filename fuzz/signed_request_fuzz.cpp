@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "BHE9k3gFfYXxwdu9X/0uwavWMFmMqvYNMy959UqLo1SF8OEC7ydN5NjD8220uiRWydnGGkjlhDhg+fnbXnvq1bg=,"
         "BCiFdxmn0+D9tKjYjFpi4JCSRerJJtBAUNZmXFQAtfxNiLUta20C3KEN+1WQPeSyq9Kq9LLS3TkaQ65cVARMUWk=",
         &k, bad, sizeof bad);
+    int off_curve = 0;
+    ImportManagerKeys(&k, &off_curve);
     return k;
   }();
   FUZZ_CHECK(keys.count == 2);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace platform {
 
@@ -31,5 +32,31 @@ bool SignEcdsaSha256(const uint8_t private_key[kEcPrivateKeyBytes],
 // True only when the signature verifies under the key; any failure is false.
 bool VerifyEcdsaSha256(const uint8_t public_key[kEcPublicKeyBytes], const uint8_t* message,
                        size_t size, const uint8_t signature[kEcSignatureBytes]);
+
+// A public key imported once and then verified against from any number of
+// threads at once: the agent's keys, so that each signed request costs a
+// verification and no import.
+class EcPublicKey {
+ public:
+  EcPublicKey() = default;
+  EcPublicKey(EcPublicKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
+  EcPublicKey& operator=(EcPublicKey&& other) noexcept {
+    std::swap(key_, other.key_);  // the old key goes with `other`
+    return *this;
+  }
+  EcPublicKey(const EcPublicKey&) = delete;
+  EcPublicKey& operator=(const EcPublicKey&) = delete;
+  ~EcPublicKey();
+
+  // Not valid() when the bytes are not a point of the curve.
+  static EcPublicKey Import(const uint8_t point[kEcPublicKeyBytes]);
+  bool valid() const { return key_ != nullptr; }
+  // As VerifyEcdsaSha256; false for a key that is not valid().
+  bool Verify(const uint8_t* message, size_t size,
+              const uint8_t signature[kEcSignatureBytes]) const;
+
+ private:
+  void* key_ = nullptr;
+};
 
 }  // namespace platform

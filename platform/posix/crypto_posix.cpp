@@ -114,15 +114,16 @@ bool SignEcdsaSha256(const uint8_t private_key[kEcPrivateKeyBytes],
          BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), signature + half, half) == half;
 }
 
-bool VerifyEcdsaSha256(const uint8_t public_key[kEcPublicKeyBytes], const uint8_t* message,
-                       size_t size, const uint8_t signature[kEcSignatureBytes]) {
-  if (public_key[0] != 0x04) return false;
-  Owned<EVP_PKEY> key = ImportKey(nullptr, public_key);
+namespace {
+
+// r and s as OpenSSL's DER, verified with a key already imported.
+bool VerifyWith(EVP_PKEY* key, const uint8_t* message, size_t size,
+                const uint8_t signature[kEcSignatureBytes]) {
   Owned<ECDSA_SIG> sig(ECDSA_SIG_new());
   const int half = static_cast<int>(kEcSignatureBytes / 2);
   BIGNUM* r = BN_bin2bn(signature, half, nullptr);
   BIGNUM* s = BN_bin2bn(signature + half, half, nullptr);
-  if (!key || !sig || !r || !s || !ECDSA_SIG_set0(sig.get(), r, s)) {
+  if (!sig || !r || !s || !ECDSA_SIG_set0(sig.get(), r, s)) {
     BN_free(r);
     BN_free(s);
     return false;
@@ -132,8 +133,30 @@ bool VerifyEcdsaSha256(const uint8_t public_key[kEcPublicKeyBytes], const uint8_
   Owned<unsigned char> owned(der);
   Owned<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
   return der_size > 0 && ctx &&
-         EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) > 0 &&
+         EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) > 0 &&
          EVP_DigestVerify(ctx.get(), der, static_cast<size_t>(der_size), message, size) == 1;
+}
+
+}  // namespace
+
+bool VerifyEcdsaSha256(const uint8_t public_key[kEcPublicKeyBytes], const uint8_t* message,
+                       size_t size, const uint8_t signature[kEcSignatureBytes]) {
+  if (public_key[0] != 0x04) return false;
+  Owned<EVP_PKEY> key = ImportKey(nullptr, public_key);
+  return key && VerifyWith(key.get(), message, size, signature);
+}
+
+EcPublicKey::~EcPublicKey() { EVP_PKEY_free(static_cast<EVP_PKEY*>(key_)); }
+
+EcPublicKey EcPublicKey::Import(const uint8_t point[kEcPublicKeyBytes]) {
+  EcPublicKey imported;
+  if (IsEcPublicKey(point)) imported.key_ = ImportKey(nullptr, point).release();
+  return imported;
+}
+
+bool EcPublicKey::Verify(const uint8_t* message, size_t size,
+                         const uint8_t signature[kEcSignatureBytes]) const {
+  return key_ && VerifyWith(static_cast<EVP_PKEY*>(key_), message, size, signature);
 }
 
 }  // namespace platform

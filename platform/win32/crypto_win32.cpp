@@ -204,6 +204,24 @@ bool SignEcdsaSha256(const uint8_t private_key[kEcPrivateKeyBytes],
          written == kEcSignatureBytes;
 }
 
+// A CNG key handle is not documented as safe to use from several threads at
+// once, so the point is kept and imported for each verification.
+EcPublicKey::~EcPublicKey() { delete[] static_cast<uint8_t*>(key_); }
+
+EcPublicKey EcPublicKey::Import(const uint8_t point[kEcPublicKeyBytes]) {
+  EcPublicKey imported;
+  if (!IsEcPublicKey(point)) return imported;
+  uint8_t* copy = new uint8_t[kEcPublicKeyBytes];
+  std::memcpy(copy, point, kEcPublicKeyBytes);
+  imported.key_ = copy;
+  return imported;
+}
+
+bool EcPublicKey::Verify(const uint8_t* message, size_t size,
+                         const uint8_t signature[kEcSignatureBytes]) const {
+  return key_ && VerifyEcdsaSha256(static_cast<const uint8_t*>(key_), message, size, signature);
+}
+
 bool VerifyEcdsaSha256(const uint8_t public_key[kEcPublicKeyBytes], const uint8_t* message,
                        size_t size, const uint8_t signature[kEcSignatureBytes]) {
   if (!Bcrypt()) return false;
