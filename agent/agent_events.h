@@ -13,7 +13,7 @@
 enum class AgentEvent {
   kStarted,            // the service started
   kStopped,            // the service stopped
-  kPowerOffAccepted,   // the manager's address
+  kPowerOffAccepted,   // the manager's address; unsigned, or the key that signed it
   kPowerOffCancelled,  // the countdown program's exit code
   kRefused,            // the manager's address, the reason
   kStartFailed,        // the reason (no port, no socket)

@@ -24,13 +24,13 @@ TEST(AgentEvents, ReachTheEventLogAsTheMessagesOfTheirTable) {
   const ManagerAddress manager(0x0900A8C0);  // 192.168.0.9 as a little-endian host holds it
   ReportAgentEvent(AgentEvent::kStarted);
   ReportAgentEvent(AgentEvent::kStopped);
-  ReportAgentEvent(AgentEvent::kPowerOffAccepted, {manager.text});
+  ReportAgentEvent(AgentEvent::kPowerOffAccepted, {manager.text, "signed with manager key 2"});
   ReportAgentEvent(AgentEvent::kPowerOffCancelled, {"1"});
   ReportAgentEvent(AgentEvent::kRefused, {manager.text, "not in AllowedManagers"});
   ReportAgentEvent(AgentEvent::kStartFailed, {"no port"});
   const std::vector<Report> expected = {
       {EventType::kInformation, 1, {}}, {EventType::kInformation, 2, {}},
-      {EventType::kInformation, 3, {"192.168.0.9"}}, {EventType::kInformation, 4, {"1"}},
+      {EventType::kInformation, 3, {"192.168.0.9", "signed with manager key 2"}}, {EventType::kInformation, 4, {"1"}},
       {EventType::kWarning, 5, {"192.168.0.9", "not in AllowedManagers"}},
       {EventType::kError, 6, {"no port"}}};
   EXPECT_EQ(reports, expected);

@@ -8,6 +8,7 @@
 #include "agent/agent_trace.h"
 #include "agent/allowed_managers.h"
 #include "agent/listener.h"
+#include "agent/manager_keys.h"
 #include "log/operation_log.h"
 #include "platform/settings.h"
 #include "platform/socket.h"
@@ -57,6 +58,7 @@ void AgentStart() {
   dwServiceStop = 0;
   BuildAdapterList();
   LoadAllowedManagers();
+  LoadManagerKeys();
   StartListen();
 }
 

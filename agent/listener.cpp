@@ -1,6 +1,5 @@
 #include "agent/listener.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -9,9 +8,11 @@
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
 #include "agent/allowed_managers.h"
+#include "agent/manager_keys.h"
 #include "agent/power_off.h"
 #include "agent/protocol.h"
 #include "agent/relay.h"
+#include "agent/signed_commands.h"
 #include "log/operation_log.h"
 #include "platform/settings.h"
 #include "platform/thread.h"
@@ -82,27 +83,33 @@ void RunPowerOff() {
   hShutdownMutex.Release();
 }
 
-// How long the rest of a request longer than its first receive may take.
-constexpr uint32_t kRestOfRequestMs = 10000;
+// The OFF road, the same for a plain and a signed OFF: the answer goes
+// first, the power-off sequence after it.
+uint32_t AcceptOff(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t code, uint32_t peer) {
+  Trace("OFF Command Received : IPaddress %x", peer);
+  WriteOperationLog(OPLOG_POWER_OFF_RECEIVED, peer, LOG_AGENT_USER);
+  return BuildStatusResponse(area, code, ST_OK);
+}
 
-// Reads until block holds `size` bytes, within kRestOfRequestMs; the bytes
-// held afterwards, or -1 when they did not all come.
-int ReadRest(platform::Socket& connection, uint8_t* block, int held, int size) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kRestOfRequestMs);
-  while (held < size) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0 || connection.WaitReadable(static_cast<uint32_t>(left)) != 1) return -1;
-    const int n = connection.Recv(block + held, size - held);
-    if (n <= 0) return -1;
-    held += n;
+// Sends the MAC's magic packets to the broadcast of the network the
+// connection arrived on; the answer's status.
+uint32_t ServeWakeRelay(platform::Socket& connection, const uint8_t* request, uint32_t peer) {
+  Trace("WAKE RELAY Command Received : IPaddress %x", peer);
+  // An unreadable local address has no network to relay to: status 2.
+  platform::Ipv4Address local{0xFFFFFFFFu, 0};
+  if (!connection.LocalAddress(&local)) {
+    Trace("Error getsockname() : Code = %d", platform::SocketError());
+    local.address = 0xFFFFFFFFu;
   }
-  return held;
+  return RelayWake(local.address, request + OFS_MAC);
 }
 
 // Serves requests on one connection until it ends; the caller closes it.
 void ServeConnection(platform::Socket& connection, uint32_t peer) {
+  // With a ManagerKey value the signed commands are answered, and a plain OFF
+  // is refused; without one both are unknown commands, as they always were.
+  const bool signed_only = SignedCommandsRequired(LoadedManagerKeys());
+  ChallengeState challenge;
   for (;;) {
     uint8_t block[AGENT_BLOCK_SIZE];
     std::memset(block, 0, sizeof block);
@@ -110,16 +117,24 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
     const int recv_error = received < 0 ? platform::SocketError() : 0;
 
     uint8_t area[AGENT_BLOCK_SIZE];
+    uint8_t challenge_area[AGENT_CHALLENGE_MESSAGE_SIZE];
+    const uint8_t* reply = area;
     uint32_t size = 0;
     bool power_off_due = false;
+    bool close_after = false;
+    int key_number = 0;  // of the key that signed the request; 0: unsigned
     RequestCheck check = CheckRequest(received, block);
     if (check == RequestCheck::kWakeRelayShort) {
-      const int whole = ReadRest(connection, block, received, AGENT_RELAY_MESSAGE_SIZE);
+      const int whole = ReadRestOfRequest(connection, block, received, AGENT_RELAY_MESSAGE_SIZE);
       if (whole < 0) {
         Trace("Error recv() : Invalid Data Length IPaddress %x", peer);
         return;
       }
       check = CheckRequest(whole, block);
+    }
+    if (!signed_only && (check == RequestCheck::kChallenge || check == RequestCheck::kSignedOff ||
+                         check == RequestCheck::kSignedWakeRelay)) {
+      check = RequestCheck::kUnknownCommand;
     }
     switch (check) {
       case RequestCheck::kRecvError:
@@ -138,11 +153,41 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         Trace("Error recv() : Invalid Data Version IPaddress %x", peer);
         return;
       case RequestCheck::kOff:
-        Trace("OFF Command Received : IPaddress %x", peer);
-        WriteOperationLog(OPLOG_POWER_OFF_RECEIVED, peer, LOG_AGENT_USER);
-        size = BuildOffResponse(area);
+        if (signed_only) {
+          Trace("Command Refused : plain OFF IPaddress %x", peer);
+          ReportAgentEvent(AgentEvent::kRefused, {ManagerAddress(peer).text, "plain OFF"});
+          size = BuildStatusResponse(area, RSP_OFF, ST_REFUSED);
+          close_after = true;
+          break;
+        }
+        size = AcceptOff(area, RSP_OFF, peer);
         power_off_due = true;
         break;
+      case RequestCheck::kChallenge:
+        Trace("CHALLENGE Command Received : IPaddress %x", peer);
+        size = IssueChallenge(&challenge, MonotonicMs(), challenge_area);
+        reply = challenge_area;
+        if (size == 0) {
+          Trace("Error GenRandom() : IPaddress %x", peer);
+          size = BuildStatusResponse(area, RSP_CHALLENGE, ST_REFUSED);
+          reply = area;
+        }
+        break;
+      case RequestCheck::kSignedOff: {
+        uint8_t request[AGENT_SIGNED_MESSAGE_SIZE];
+        const SignedRead read =
+            ReadSignedRequest(connection, block, received, &challenge, peer, request, &key_number);
+        if (read == SignedRead::kDropped) return;
+        if (read == SignedRead::kAccepted && GetLe32(request + OFS_ACTION) == ACTION_POWER_OFF) {
+          size = AcceptOff(area, RSP_SIGNED_OFF, peer);
+          power_off_due = true;
+          break;
+        }
+        if (read == SignedRead::kAccepted) Trace("Command Refused : bad action IPaddress %x", peer);
+        size = BuildStatusResponse(area, RSP_SIGNED_OFF, ST_REFUSED);
+        close_after = true;
+        break;
+      }
       case RequestCheck::kMac: {
         Trace("MAC Command Received : IPaddress %x", peer);
         // An unreadable local address matches no adapter: status 2.
@@ -156,15 +201,30 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         size = BuildMacResponse(area, known ? mac : nullptr);
         break;
       }
-      case RequestCheck::kWakeRelay: {
-        Trace("WAKE RELAY Command Received : IPaddress %x", peer);
-        // An unreadable local address has no network to relay to: status 2.
-        platform::Ipv4Address local{0xFFFFFFFFu, 0};
-        if (!connection.LocalAddress(&local)) {
-          Trace("Error getsockname() : Code = %d", platform::SocketError());
-          local.address = 0xFFFFFFFFu;
+      case RequestCheck::kWakeRelay:
+        if (signed_only) {
+          Trace("Command Refused : plain WAKE RELAY IPaddress %x", peer);
+          ReportAgentEvent(AgentEvent::kRefused, {ManagerAddress(peer).text, "plain WAKE RELAY"});
+          size = BuildStatusResponse(area, RSP_WAKE_RELAY, ST_REFUSED);
+          close_after = true;
+          break;
         }
-        size = BuildWakeRelayResponse(area, RelayWake(local.address, block + OFS_MAC));
+        size = BuildStatusResponse(area, RSP_WAKE_RELAY, ServeWakeRelay(connection, block, peer));
+        break;
+      case RequestCheck::kSignedWakeRelay: {
+        uint8_t request[AGENT_SIGNED_MESSAGE_SIZE];
+        const SignedRead read =
+            ReadSignedRequest(connection, block, received, &challenge, peer, request, &key_number);
+        if (read == SignedRead::kDropped) return;
+        // The signature covers the MAC and its two zero bytes after it.
+        const bool zeros = request[OFS_MAC + 6] == 0 && request[OFS_MAC + 7] == 0;
+        if (read == SignedRead::kAccepted && zeros) {
+          size = BuildStatusResponse(area, RSP_WAKE_RELAY, ServeWakeRelay(connection, request, peer));
+          break;
+        }
+        if (read == SignedRead::kAccepted) Trace("Command Refused : bad MAC IPaddress %x", peer);
+        size = BuildStatusResponse(area, RSP_WAKE_RELAY, ST_REFUSED);
+        close_after = true;
         break;
       }
       case RequestCheck::kWakeRelayShort:  // the rest did not make it whole
@@ -174,13 +234,16 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         break;
     }
 
-    if (connection.Send(area, static_cast<int>(size)) < 0) {
+    if (connection.Send(reply, static_cast<int>(size)) < 0) {
       Trace("Error send() : Code = %d IPaddress %x", platform::SocketError(), peer);
       return;
     }
     Trace("Response Data Send : IPaddress %x", peer);
+    if (close_after) return;
     if (!power_off_due) continue;
-    ReportAgentEvent(AgentEvent::kPowerOffAccepted, {ManagerAddress(peer).text});
+    char how[40] = "unsigned";
+    if (key_number != 0) std::snprintf(how, sizeof how, "signed with manager key %d", key_number);
+    ReportAgentEvent(AgentEvent::kPowerOffAccepted, {ManagerAddress(peer).text, how});
     RunPowerOff();
   }
 }

@@ -22,8 +22,9 @@ bool HeaderIdMatches(const uint8_t* p) {
   return std::memcmp(p + OFS_HEADER_ID, AGENT_HEADER_ID, sizeof AGENT_HEADER_ID) == 0;
 }
 
-uint32_t BuildHead(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t length, uint32_t code,
-                   uint32_t status, uint32_t data_length) {
+template <size_t N>
+uint32_t BuildHead(uint8_t (&area)[N], uint32_t length, uint32_t code, uint32_t status,
+                   uint32_t data_length) {
   std::memset(area, 0, sizeof area);
   std::memcpy(area + OFS_HEADER_ID, AGENT_HEADER_ID, sizeof AGENT_HEADER_ID);
   PutLe32(area + OFS_VERSION, AGENT_VERSION);
@@ -45,9 +46,13 @@ RequestCheck CheckRequest(int received, const uint8_t* block) {
   switch (GetLe32(block + OFS_CODE)) {
     case CMD_OFF: return RequestCheck::kOff;
     case CMD_MAC: return RequestCheck::kMac;
+    case CMD_CHALLENGE: return RequestCheck::kChallenge;
+    case CMD_SIGNED_OFF: return RequestCheck::kSignedOff;
     case CMD_WAKE_RELAY: break;
     default: return RequestCheck::kUnknownCommand;
   }
+  // The signed form is judged by its signature, which covers bytes 40..47.
+  if (GetLe32(block + OFS_LENGTH) == AGENT_SIGNED_MESSAGE_SIZE) return RequestCheck::kSignedWakeRelay;
   if (GetLe32(block + OFS_LENGTH) != AGENT_RELAY_MESSAGE_SIZE ||
       GetLe32(block + OFS_DATA_LENGTH) != AGENT_RELAY_DATA_SIZE) {
     return RequestCheck::kUnknownCommand;
@@ -72,8 +77,15 @@ uint32_t BuildUnknownCommandResponse(uint8_t (&area)[AGENT_BLOCK_SIZE]) {
   return BuildHead(area, AGENT_MESSAGE_SIZE, RSP_NONE, ST_BAD_COMMAND, 0);
 }
 
-uint32_t BuildWakeRelayResponse(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t status) {
-  return BuildHead(area, AGENT_MESSAGE_SIZE, RSP_WAKE_RELAY, status, 0);
+uint32_t BuildStatusResponse(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t code, uint32_t status) {
+  return BuildHead(area, AGENT_MESSAGE_SIZE, code, status, 0);
+}
+
+uint32_t BuildChallengeResponse(uint8_t (&area)[AGENT_CHALLENGE_MESSAGE_SIZE],
+                                const uint8_t (&nonce)[AGENT_NONCE_SIZE]) {
+  BuildHead(area, AGENT_CHALLENGE_MESSAGE_SIZE, RSP_CHALLENGE, ST_OK, AGENT_NONCE_SIZE);
+  std::memcpy(area + OFS_NONCE, nonce, sizeof nonce);
+  return AGENT_CHALLENGE_MESSAGE_SIZE;
 }
 
 uint32_t BuildRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t command) {
@@ -91,6 +103,13 @@ void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]) {
   for (size_t i = 0; i < 16; ++i) std::memcpy(packet + 6 + i * 6, mac, 6);
 }
 
+void BuildSignedHead(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t command,
+                     const uint8_t (&data)[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE]) {
+  BuildHead(area, AGENT_SIGNED_MESSAGE_SIZE, command, 0,
+            AGENT_SIGNED_MESSAGE_SIZE - AGENT_MESSAGE_SIZE);
+  std::memcpy(area + AGENT_MESSAGE_SIZE, data, sizeof data);
+}
+
 ResponseParse ParseResponse(const uint8_t* bytes, size_t size, AgentResponse* response,
                             size_t* used) {
   // Judge what has arrived so far; a wrong byte is wrong however much follows.
@@ -100,14 +119,18 @@ ResponseParse ParseResponse(const uint8_t* bytes, size_t size, AgentResponse* re
   if (GetLe32(bytes + OFS_VERSION) != AGENT_VERSION) return ResponseParse::kMalformed;
   const uint32_t length = GetLe32(bytes + OFS_LENGTH);
   const uint32_t data_length = GetLe32(bytes + OFS_DATA_LENGTH);
-  if (data_length != 0 && data_length != 6) return ResponseParse::kMalformed;
+  if (data_length != 0 && data_length != 6 && data_length != AGENT_NONCE_SIZE) {
+    return ResponseParse::kMalformed;
+  }
   if (length != AGENT_MESSAGE_SIZE + data_length) return ResponseParse::kMalformed;
   if (size < length) return ResponseParse::kIncomplete;
   response->code = GetLe32(bytes + OFS_CODE);
   response->status = GetLe32(bytes + OFS_STATUS);
   response->data_length = data_length;
   std::memset(response->mac, 0, sizeof response->mac);
+  std::memset(response->nonce, 0, sizeof response->nonce);
   if (data_length == 6) std::memcpy(response->mac, bytes + OFS_MAC, 6);
+  if (data_length == AGENT_NONCE_SIZE) std::memcpy(response->nonce, bytes + OFS_NONCE, AGENT_NONCE_SIZE);
   *used = length;
   return ResponseParse::kOk;
 }

@@ -23,6 +23,7 @@ TEST(CheckRequest, ChecksInOrderFirstFailureDecides) {
       {{{7, ' '}}, R::kBadHeaderId}, {{{7, 0x80}}, R::kBadHeaderId},
       {{{6, 0}, {8, 2}}, R::kBadHeaderId},  // judged before the version
       {{{8, 0}}, R::kBadVersion}, {{{9, 1}}, R::kBadVersion},  // 01 01 00 00: the whole word counts
+      {{{16, 0x10}}, R::kChallenge}, {{{16, 0x11}, {12, 112}}, R::kSignedOff, 48},
       {{{16, 0}}, R::kUnknownCommand}, {{{17, 1}}, R::kUnknownCommand},
       {{{16, 1}, {19, 0x80}}, R::kUnknownCommand},
       // Fields the agent does not read are ignored, up to the 48 bytes of a receive.
@@ -36,6 +37,7 @@ TEST(CheckRequest, ChecksInOrderFirstFailureDecides) {
       {{{16, 0x12}, {12, 48}, {32, 6}}, R::kUnknownCommand, 48},
       {{{16, 0x12}, {32, 8}}, R::kUnknownCommand, 48},  // an older manager's 40-byte 0x12
       {{{16, 0x12}, {12, 48}, {32, 8}, {8, 2}}, R::kBadVersion, 48},
+      {{{16, 0x12}, {12, 112}, {32, 72}, {47, 1}}, R::kSignedWakeRelay, 48},  // the signature judges
   };
   for (const auto& c : cases) {
     Area block;
@@ -55,7 +57,7 @@ TEST(Responses, AreByteExactInAZeroedArea) {
       {[](Area& a) { return BuildWakeRelayRequest(a, kMac); }, 48,
        "51582f574f4c2000 01000000 30000000 12000000 00000000 00000000 00000000 08000000 00000000"
        " 001122abcdef 0000"},
-      {[](Area& a) { return BuildWakeRelayResponse(a, 2); }, 40,
+      {[](Area& a) { return BuildStatusResponse(a, RSP_WAKE_RELAY, 2); }, 40,
        "51582f574f4c2000 01000000 28000000 12000080 02000000"},
   };
   for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 // ExitWindowsEx ends the processes of that prefix.
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -67,6 +68,7 @@ const Bytes kUnknown = Hex(kHead + "00000000 01000000");  // status 1
 const Bytes kRelay = Hex("51582f574f4c2000 01000000 30000000 12000000 00000000 00000000 00000000"
                          " 08000000 00000000 001122abcdef", 48);
 const Bytes kRelayOk = Hex(kHead + "12000080 00000000");
+const Bytes kOffRefused = Hex(kHead + "01000080 03000000");  // status 3: only signed commands
 Bytes Join(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -238,6 +240,38 @@ void ExpectCleanStop(const Site& site, const Texts& oplog) {
   EXPECT_EQ(site.OpLog(), oplog);
 }
 
+// With a ManagerKey: a plain OFF is refused with status 3 and the connection
+// closed; the Linux pwrctl's signed OFF with the key file is acknowledged.
+void ExpectOnlyTheSignedOff(const Site& site, const std::string& key_file) {
+  const std::string pwrctl = kSource + "/build/native/bin/pwrctl", port = std::to_string(site.port);
+  // scan marks it: it answered CHALLENGE.
+  EXPECT_EQ(e2e::Run({pwrctl, "scan", "-p", port, "127.0.0.1"}, 30000).out,
+            "127.0.0.1        no MAC known  signed\n");
+  Manager m(site.port);
+  EXPECT_EQ(m.Ask(Request(kOff)), kOffRefused);
+  EXPECT_TRUE(m.Closed());
+  // A relay too: only in the signed form (its packets stay on the loopback).
+  const std::vector<std::string> wake = {pwrctl, "wake", "--to", "127.255.255.255", "-n", "1",
+                                         "--via", "127.0.0.1:" + port, "00-11-22-AB-CD-EF"};
+  e2e::RunResult r = e2e::Run(wake, 30000);
+  EXPECT_NE(r.out.find("relay failed: 127.0.0.1 refused: it takes only signed commands"),
+            std::string::npos) << r.out;
+  std::vector<std::string> signed_wake = wake;
+  signed_wake.insert(signed_wake.end() - 1, {"--key", key_file});
+  r = e2e::Run(signed_wake, 30000);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("via 127.0.0.1"), std::string::npos) << r.out;
+  r = e2e::Run({pwrctl, "off", "--key", key_file, "127.0.0.1:" + port}, 30000);
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out, "OFF acknowledged, signed (code 0x80000011, status 0)\n");
+  EXPECT_TRUE(InOrder(site.Trace(), {Line("Command Refused : plain OFF"),
+                                     Line("Command Refused : plain WAKE RELAY"),
+                                     Line("Signed Command Accepted : Key = 1"),
+                                     "Wake Relay : MAC = 001122ABCDEF Broadcast ffffff7f",
+                                     Line("Signed Command Accepted : Key = 1"),
+                                     Line("OFF Command Received :")}));
+}
+
 // ---- The Windows agent as a service under Wine.
 
 class AgentUnderWine : public e2e::DesktopSuite {
@@ -257,7 +291,7 @@ class AgentUnderWine : public e2e::DesktopSuite {
     const fs::path orvel = fs::path(prefix_->dir()) / "drive_c/ORVEL";
     site_.log_dir = orvel / "LOG";
     fs::create_directories(site_.log_dir);
-    for (const char* exe : {"PWRAGENT.exe", "countdown_fixture.exe", "PWRCOUNT.exe"}) {
+    for (const char* exe : {"PWRAGENT.exe", "countdown_fixture.exe", "PWRCOUNT.exe", "pwrctl.exe"}) {
       fs::copy_file(e2e::WinBinDir(kSource) + "/" + exe, orvel / exe,
                     fs::copy_options::overwrite_existing);
     }
@@ -288,6 +322,10 @@ class AgentUnderWine : public e2e::DesktopSuite {
     if (allowed) {
       ASSERT_TRUE(add("AllowedManagers", allowed));
     }
+    const std::string key = std::exchange(key_, "");
+    if (!key.empty()) {
+      ASSERT_TRUE(add("ManagerKey", key));
+    }
   }
 
   // Fresh logs, the settings, `net start`; then the agent listens. The
@@ -311,6 +349,7 @@ class AgentUnderWine : public e2e::DesktopSuite {
 
   static inline Site site_;
   static inline const char* allowed_ = nullptr;  // AllowedManagers of the next start
+  static inline std::string key_;                // ManagerKey of the next start
 };
 
 // ---- The Linux agent, with SIGTERM as the stop.
@@ -326,8 +365,10 @@ class AgentNative : public ::testing::Test {
     fs::create_directories(dir / "log");
     site_ = {e2e::FreePort(), dir / "log"};
     std::ofstream(dir / "services") << "QX_WOL_AGT " << site_.port << "/tcp\n";
+    // The first line of a name counts: the extra lines come first.
     std::ofstream(dir / "agent.conf")
-        << "LogFilePath=" << site_.log_dir.string() << "\nCountdownCmd=false\n"
+        << std::exchange(extra_, "") << "LogFilePath=" << site_.log_dir.string()
+        << "\nCountdownCmd=false\n"
         << (allowed_ ? "AllowedManagers=" + std::string(std::exchange(allowed_, nullptr)) + "\n" : "");
     in.push_back(kSource + "/build/native/bin/pwragent");
     agent_ = std::make_unique<e2e::Background>(
@@ -351,6 +392,7 @@ class AgentNative : public ::testing::Test {
 
   Site site_;
   const char* allowed_ = nullptr;  // AllowedManagers of the next start
+  std::string extra_;              // more settings lines of the next start
   std::unique_ptr<e2e::Background> agent_;
 };
 
@@ -573,6 +615,29 @@ TEST_F(AgentNative, WakesAPcBehindARouterThroughARelayAgentAndSeesItUp) {
   EXPECT_EQ(Count(site_.Trace(), "Wake Relay : MAC = 02000A020014 Broadcast ff00020a"), 1u);
 }
 
+// The key file from the Linux pwrctl keygen: owner-only whatever the umask,
+// never overwritten. PowerOffCmd marks the power-off, which comes at once.
+TEST_F(AgentNative, WithAManagerKeyOnlyASignedOffPowersOff) {
+  const fs::path dir = kSource + "/build/native/agent-e2e-key";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string key_file = (dir / "manager.key").string(), pwrctl = kSource + "/build/native/bin/pwrctl";
+  const mode_t mask = umask(0);
+  const e2e::RunResult made = e2e::Run({pwrctl, "keygen", key_file}, 30000);
+  umask(mask);
+  ASSERT_EQ(made.exit_code, 0) << made.out;
+  EXPECT_EQ(fs::status(key_file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(e2e::Run({pwrctl, "keygen", key_file}, 30000).exit_code, 2);
+  EXPECT_EQ(e2e::Run({pwrctl, "pubkey", key_file}, 30000).out, made.out);
+  extra_ = "ManagerKey=" + made.out + "PowerOffCmd=touch " + (dir / "off").string() +
+           "\nCountdownCmd=\n";
+  StartAgent();
+  ExpectOnlyTheSignedOff(site_, key_file);
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(dir / "off"); }, 10000));
+  StopAgent();
+  EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kShutdown, kEnded}));
+}
+
 TEST_F(AgentUnderWine, WithoutServicesEntryOrAgentKeyItRunsWithoutPortAndLogsInItsDirectory) {
   // ".\" is the service's current directory. Windows starts services in
   // %SystemRoot%\system32; Wine's service manager starts them in C:\windows.
@@ -675,6 +740,22 @@ TEST_F(PowerOffUnderWine, ConsentingCountdownOrNoneMeansPowerOff) {
     prefix_->Stop();
     ASSERT_TRUE(prefix_->Start());
   }
+}
+
+// The key made by the Windows pwrctl, the signed OFF sent by the Linux one;
+// the refused plain OFF leaves the agent serving, the signed one powers off.
+TEST_F(PowerOffUnderWine, WithAManagerKeyOnlyASignedOffPowersOff) {
+  const fs::path key_file = fs::path(prefix_->dir()) / "drive_c/ORVEL/manager.key";
+  fs::remove(key_file);
+  const e2e::RunResult made = Wine({"C:\\ORVEL\\pwrctl.exe", "keygen", "C:\\ORVEL\\manager.key"});
+  ASSERT_EQ(made.exit_code, 0) << made.out;
+  key_ = made.out.substr(0, made.out.find_first_of("\r\n"));
+  StartAgent("");
+  ExpectOnlyTheSignedOff(site_, key_file.string());
+  EXPECT_TRUE(WaitFor([] { return !Listening(site_.port); }, 40000)) << "the agent lives on";
+  EXPECT_EQ(site_.OpLog(), Texts({kStarted, kOffReceived, kShutdown}));
+  prefix_->Stop();
+  ASSERT_TRUE(prefix_->Start());
 }
 
 // ---- PWRCOUNT as the countdown program: the service starts it on the

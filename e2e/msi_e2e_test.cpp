@@ -25,6 +25,10 @@ const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ORVEL Nimbrel";
 const char kEventSourceKey[] =
     "System\\CurrentControlSet\\Services\\EventLog\\Application\\ORVEL Nimbrel";
 const char kProgramDir[] = "C:\\Program Files\\ORVEL\\Nimbrel\\Agent\\";
+// Two public keys, as an administrator replacing one gives them.
+const char kManagerKey[] =
+    "BHE9k3gFfYXxwdu9X/0uwavWMFmMqvYNMy959UqLo1SF8OEC7ydN5NjD8220uiRWydnGGkjlhDhg+fnbXnvq1bg=, "
+    "BCiFdxmn0+D9tKjYjFpi4JCSRerJJtBAUNZmXFQAtfxNiLUta20C3KEN+1WQPeSyq9Kq9LLS3TkaQ65cVARMUWk=";
 
 // The package of an architecture, built once per run.
 std::string Package(const std::string& arch) {
@@ -176,13 +180,15 @@ TEST_F(AgentPackageUnderWine, InstallsServesOnItsPortKeepsItsValuesAndRemovesCle
   EXPECT_FALSE(fs::exists(Unix(kProgramDir)));
 
   r = Wine({"msiexec", "/i", "C:\\agent.msi", "/qn", "PORT=" + std::to_string(port),
-            "ALLOWEDMANAGERS=127.0.0.1", "COUNTDOWN=30", "LOGFILEPATH=" + logs});
+            "ALLOWEDMANAGERS=127.0.0.1", "MANAGERKEY=" + std::string(kManagerKey), "COUNTDOWN=30",
+            "LOGFILEPATH=" + logs});
   ASSERT_EQ(r.exit_code, 0) << r.out;
   const std::set<std::string> installed = {
       std::string("Pathname REG_SZ ") + kProgramDir,
       "LogFilePath REG_SZ " + logs,
       "Port REG_SZ " + std::to_string(port),
       "AllowedManagers REG_SZ 127.0.0.1",
+      "ManagerKey REG_SZ " + std::string(kManagerKey),
       "Countdown REG_SZ 30",  // read back by a repair or an upgrade
       "FirewallProfile REG_SZ domain,private",
       std::string("CountdownCmd REG_SZ \"") + kProgramDir + "PWRCOUNT.exe\" 30"};

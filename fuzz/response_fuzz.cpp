@@ -1,6 +1,6 @@
 // ParseResponse as pwrctl calls it, on a reply arriving one byte at a time:
 // a verdict other than "incomplete" never changes as more bytes come, and a
-// parsed reply is a whole 40- or 46-byte message within what arrived.
+// parsed reply is a whole 40-, 46- or 72-byte message within what arrived.
 #include <vector>
 
 #include "agent/protocol.h"
@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ResponseParse parse = ParseResponse(bytes.data(), n, &response, &used);
     if (last != ResponseParse::kIncomplete) FUZZ_CHECK(parse == last && used == last_used);
     if (parse == ResponseParse::kOk) {
-      FUZZ_CHECK(response.data_length == 0 || response.data_length == 6);
+      FUZZ_CHECK(response.data_length == 0 || response.data_length == 6 ||
+                 response.data_length == AGENT_NONCE_SIZE);
       FUZZ_CHECK(used == AGENT_MESSAGE_SIZE + response.data_length && used <= n);
     }
     last = parse;

@@ -21,6 +21,7 @@ check "lintian clean" "! lintian $deb 2>&1 | grep -E '^[EW]: '"
 
 ORVEL_AGENT_PORT=50999 dpkg -i "$deb" >/dev/null || { echo "FAILED: dpkg -i"; exit 1; }
 for f in /usr/bin/pwragent /usr/bin/pwrctl /usr/bin/pwrlog; do check "installs $f" "[ -x $f ]"; done
+check "depends on libcrypto's package" "dpkg-deb -f \"$deb\" Depends | grep -q 'libssl3'"
 check "settings file is a conffile" "dpkg-query -W -f='\${Conffiles}' $pkg | grep -q '/etc/orvel-agent.conf'"
 check "log folder set" "grep -qx 'LogFilePath=/var/log/pwragent' /etc/orvel-agent.conf"
 check "port from ORVEL_AGENT_PORT" "[ \"\$(grep '^Port=' /etc/orvel-agent.conf)\" = Port=50999 ]"

@@ -16,6 +16,7 @@
 #include "platform/netbios.h"
 #include "platform/socket.h"
 #include "pwrctl/hex.h"
+#include "pwrctl/key_commands.h"
 #include "pwrctl/relay.h"
 #include "pwrctl/scan.h"
 #include "pwrctl/targets.h"
@@ -38,26 +39,41 @@ enum Exit {
 
 const char kHelp[] =
     "usage: pwrctl [-t SECONDS] mac HOST[:PORT]\n"
-    "       pwrctl [-t SECONDS] off HOST[:PORT]\n"
+    "       pwrctl [-t SECONDS] off [--key FILE] HOST[:PORT]\n"
     "       pwrctl [-t SECONDS] send HOST[:PORT] HEX\n"
     "       pwrctl scan [-t SECONDS] [-p PORT] [-j N] [--csv | --json] TARGET...\n"
-    "       pwrctl off [-t SECONDS] [-p PORT] [-j N] [--csv | --json] [--yes] TARGET...\n"
+    "       pwrctl off [-t SECONDS] [-p PORT] [-j N] [--csv | --json] [--yes] [--key FILE]\n"
+    "                  TARGET...\n"
     "       pwrctl wake [--to ADDRESS] [-p PORT] [-n COUNT] [--relay [--prefix N] | --via\n"
-    "                   HOST[:PORT]] [--wait[=SECONDS]] [--csv | --json] MAC... | @FILE...\n"
+    "                   HOST[:PORT]] [--wait[=SECONDS]] [--csv | --json] [--key FILE]\n"
+    "                   MAC... | @FILE...\n"
+    "       pwrctl keygen FILE\n"
+    "       pwrctl pubkey FILE\n"
     "       pwrctl --help | --version\n"
     "\n"
     "Talks to the ORVEL Nimbrel agent (PWRAGENT) as the manager console does.\n"
     "  mac   asks for the MAC address of the adapter the connection arrives on\n"
-    "  off   sends OFF: the agent acknowledges, then powers its PC off\n"
+    "  off   sends OFF: the agent acknowledges, then powers its PC off. With\n"
+    "        --key FILE (or the environment variable PWRCTL_KEY) it asks for a\n"
+    "        challenge first and sends the OFF signed with that key to an agent\n"
+    "        that takes only signed commands, the plain OFF to one that does not\n"
     "  send  sends the bytes given in hexadecimal (spaces allowed) and prints\n"
     "        the reply bytes in hexadecimal\n"
     "  scan  asks every target for its MAC, N connections at once (-j, default\n"
     "        64, at most 1024), and prints one line a host in address order:\n"
     "        the address and the MAC, or the outcome: refused, unreachable,\n"
-    "        timed out, no MAC known, closed, malformed, unexpected answer\n"
-    "        (--csv: address,mac,outcome; --json: an array of objects)\n"
-    "  off   with several hosts powers each off and prints the same table\n"
-    "        (acknowledged or the outcome); more than one host needs --yes\n"
+    "        timed out, no MAC known, closed, malformed, unexpected answer;\n"
+    "        then \"signed\" for an agent that takes only signed commands,\n"
+    "        \"open\" for one that takes a plain OFF from anyone\n"
+    "        (--csv: address,mac,outcome,signed; --json: an array of objects)\n"
+    "  off   with several hosts powers each off and prints the same table:\n"
+    "        acknowledged (signed), \"acknowledged, unsigned\" (the plain OFF),\n"
+    "        refused (the agent refused it), or the outcome; more than one host\n"
+    "        needs --yes\n"
+    "  keygen writes a new private key to FILE, readable by its owner only,\n"
+    "        and prints its public key for the agents' ManagerKey setting; an\n"
+    "        existing FILE is never overwritten\n"
+    "  pubkey prints the public key of the key FILE again\n"
     "  wake  sends the Wake-on-LAN magic packet for each MAC (00-11-22-AB-CD-EF,\n"
     "        00:11:22:AB:CD:EF or 001122ABCDEF) by UDP to 255.255.255.255, or to\n"
     "        the broadcast ADDRESS of --to, port 9 or PORT; COUNT times, 100 ms\n"
@@ -65,7 +81,9 @@ const char kHelp[] =
     "        another network than this machine's (the first N bits, --prefix,\n"
     "        default 24), the agents of the table's other rows in that network\n"
     "        are asked in turn to send it there, until one does; --via asks the\n"
-    "        agent at HOST for every PC. --wait: asks each PC's agent for its MAC\n"
+    "        agent at HOST for every PC; with --key FILE (or PWRCTL_KEY) a relay\n"
+    "        that takes only signed commands is asked in the signed form.\n"
+    "        --wait: asks each PC's agent for its MAC\n"
     "        every 2 s until it answers or SECONDS (default 180) pass, sending\n"
     "        again every 30 s. One line a PC: MAC, address, how it was sent\n"
     "        (broadcast, via ADDRESS, relay failed: ADDRESS WHY, no relay in\n"
@@ -89,12 +107,13 @@ const char kHelp[] =
     "     one asked for (for example status 1, unknown command); scan, off of\n"
     "     several hosts: some host did not answer so; wake: a packet or a\n"
     "     relay failed, or (--wait) a PC did not answer in time\n"
-    "  2  usage error: also a bad or unknown TARGET, a bad MAC, or off of\n"
-    "     several hosts without --yes (then nothing is sent)\n"
+    "  2  usage error: also a bad or unknown TARGET, a bad MAC, off of\n"
+    "     several hosts without --yes (then nothing is sent), a key file that\n"
+    "     cannot be read, or keygen's FILE exists or cannot be written\n"
     "  3  host not found, or no services entry QX_WOL_AGT/tcp\n"
-    "  4  connection refused or not possible\n"
+    "  4  connection refused or not possible, or the OFF refused (status 3)\n"
     "  5  connection closed without a reply\n"
-    "  6  no reply in time\n"
+    "  6  no connection or no reply in time\n"
     "  7  malformed reply\n"
     "  8  other socket error\n";
 
@@ -175,10 +194,55 @@ int ReportFailure(Received how, size_t received) {
   }
 }
 
-int Command(const char* target, uint32_t command, uint32_t timeout_ms) {
+// An exchange that ended without the answer: its message and exit code.
+int ReportOutcome(Outcome failure, const AgentResponse& response) {
+  switch (failure) {
+    case Outcome::kClosed:
+      std::fprintf(stderr, "pwrctl: the agent closed the connection without a reply\n");
+      return kClosed;
+    case Outcome::kTimedOut: std::fprintf(stderr, "pwrctl: no reply in time\n"); return kTimedOut;
+    case Outcome::kMalformed: std::fprintf(stderr, "pwrctl: malformed reply\n"); return kMalformed;
+    case Outcome::kOtherAnswer:
+      std::printf("unexpected answer: code 0x%08X, status %u\n", response.code, response.status);
+      return kAnsweredNo;
+    default:
+      std::fprintf(stderr, "pwrctl: the exchange failed: code %d\n", platform::SocketError());
+      return kSocketError;
+  }
+}
+
+int Command(const char* target, uint32_t command, uint32_t timeout_ms,
+            const ManagerKeyPair* key) {
   platform::Socket socket;
   int rc = Connect(target, timeout_ms, &socket);
   if (rc != kOk) return rc;
+  if (command == CMD_OFF && key) {
+    uint8_t head[AGENT_BLOCK_SIZE];
+    const uint8_t action[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE] = {ACTION_POWER_OFF};
+    BuildSignedHead(head, CMD_SIGNED_OFF, action);
+    AgentResponse response{};
+    Outcome failure = Outcome::kError;
+    Locking locking = Locking::kUnknown;
+    if (!SendSigned(socket, *key, head, timeout_ms, &locking, &response, &failure)) {
+      return ReportOutcome(failure, response);
+    }
+    // An agent without a key gets the plain OFF below, on this connection.
+    if (locking == Locking::kSignedOnly) {
+      switch (ClassifyAnswer(CMD_SIGNED_OFF, response)) {
+        case Outcome::kAcknowledged:
+          std::printf("OFF acknowledged, signed (code 0x%08X, status 0)\n", response.code);
+          return kOk;
+        case Outcome::kDenied:
+          std::printf("signed OFF refused (code 0x%08X, status 3)\n", response.code);
+          std::fprintf(stderr,
+                       "pwrctl: %s refused the signed OFF: its ManagerKey lacks this key, or "
+                       "the answer came too late (see its trace log)\n",
+                       target);
+          return kRefused;
+        default: return ReportOutcome(Outcome::kOtherAnswer, response);
+      }
+    }
+  }
   uint8_t request[AGENT_BLOCK_SIZE];
   const uint32_t size = BuildRequest(request, command);
   if ((rc = SendAll(socket, request, size)) != kOk) return rc;
@@ -200,9 +264,16 @@ int Command(const char* target, uint32_t command, uint32_t timeout_ms) {
     case Outcome::kNoMac:
       std::printf("no MAC address known for the address this connection arrived on (status 2)\n");
       return kAnsweredNo;
-    case Outcome::kAcknowledged:
-      std::printf("OFF acknowledged (code 0x%08X, status 0)\n", response.code);
+    case Outcome::kUnsigned:
+      std::printf("OFF acknowledged%s (code 0x%08X, status 0)\n", key ? ", unsigned" : "",
+                  response.code);
       return kOk;
+    case Outcome::kDenied:
+      std::printf("OFF refused (code 0x%08X, status 3)\n", response.code);
+      std::fprintf(stderr,
+                   "pwrctl: %s takes only signed commands; give --key FILE (or set PWRCTL_KEY)\n",
+                   target);
+      return kRefused;
     default:
       std::printf("unexpected answer: code 0x%08X, status %u\n", response.code, response.status);
       return kAnsweredNo;
@@ -311,6 +382,7 @@ struct Options {
   unsigned port = 0;  // 0: not given
   std::string to;
   TableFormat format = TableFormat::kText;
+  std::string key;  // --key FILE, else $PWRCTL_KEY
   bool yes = false;
   bool any = false;  // an option after the verb
   // wake
@@ -330,7 +402,8 @@ bool ParseCount(const char* text, long min, long max, long* n) {
 
 // scan, or off of several hosts: the table, and 0 only if every host gave
 // the answer asked for.
-int AskMany(const std::vector<std::string>& args, uint32_t command, const Options& options) {
+int AskMany(const std::vector<std::string>& args, uint32_t command, const Options& options,
+            const ManagerKeyPair* key) {
   std::vector<TargetHost> hosts;
   int rc = ExpandTargets(args, &hosts);
   if (rc != kOk) return rc;
@@ -361,11 +434,22 @@ int AskMany(const std::vector<std::string>& args, uint32_t command, const Option
     };
   }
   const std::vector<HostOutcome> outcomes =
-      AskAll(hosts, command, options.connections, options.timeout_ms, progress);
+      AskAll(hosts, command, options.connections, options.timeout_ms, progress, key);
   std::fputs(FormatOutcomes(outcomes, options.format, port).c_str(), stdout);
-  const Outcome wanted = command == CMD_MAC ? Outcome::kMac : Outcome::kAcknowledged;
+  const size_t denied = std::count_if(outcomes.begin(), outcomes.end(), [](const HostOutcome& r) {
+    return r.outcome == Outcome::kDenied;
+  });
+  if (denied > 0 && !key) {
+    std::fprintf(stderr,
+                 "pwrctl: %u hosts take only signed commands; give --key FILE (or set "
+                 "PWRCTL_KEY)\n",
+                 static_cast<unsigned>(denied));
+  }
   for (const HostOutcome& r : outcomes) {
-    if (r.outcome != wanted) return kAnsweredNo;
+    const bool done = command == CMD_MAC ? r.outcome == Outcome::kMac
+                                         : r.outcome == Outcome::kAcknowledged ||
+                                               r.outcome == Outcome::kUnsigned;
+    if (!done) return kAnsweredNo;
   }
   return kOk;
 }
@@ -401,7 +485,7 @@ bool OnOwnNetwork(uint32_t address, int prefix) {
   return false;
 }
 
-int Wake(const std::vector<std::string>& args, const Options& options) {
+int Wake(const std::vector<std::string>& args, const Options& options, const ManagerKeyPair* key) {
   std::vector<WakeRow> rows;
   std::vector<TargetHost> agents;  // every row that names an agent: the relays to ask
   bool table = false;
@@ -493,6 +577,7 @@ int Wake(const std::vector<std::string>& args, const Options& options) {
   settings.connections = options.connections;
   settings.wait_s = options.wait_s;
   settings.progress = options.wait_s > 0 && isatty(2);
+  settings.key = key;
   const int rc = RunWake(&targets, settings);
   std::fputs(FormatWakeTable(targets, options.format, entry).c_str(), stdout);
   return rc == 0 ? kOk : kAnsweredNo;
@@ -577,6 +662,9 @@ int main(int argc, char** argv) {
       options.format = TableFormat::kJson;
     } else if (arg == "--yes") {
       options.yes = true;
+    } else if (arg == "--key" && has_value && (verb == "off" || verb == "wake")) {
+      options.key = argv[++a];
+      continue;  // a single host keeps its own messages with a key too
     } else if (arg.empty() || (arg[0] == '-' && arg.size() > 1 && verb != "send")) {
       return Usage();  // an unknown option, or one without its value
     } else {
@@ -590,19 +678,36 @@ int main(int argc, char** argv) {
     return kSocketError;
   }
   const size_t rest = args.size();
+  // The key is read before anything is sent: a bad file stops everything.
+  const char* env_key = std::getenv("PWRCTL_KEY");
+  const bool signs = verb == "off" || verb == "wake";
+  if (signs && options.key.empty() && env_key && *env_key) options.key = env_key;
+  ManagerKeyPair key_pair{};
+  const ManagerKeyPair* key = nullptr;
+  if (signs && !options.key.empty() && rest > 0) {
+    if (!LoadKeyFile(options.key, &key_pair)) {
+      platform::SocketsCleanup();
+      return kUsage;
+    }
+    key = &key_pair;
+  }
   int rc;
   if (verb == "mac" && rest == 1 && !options.any) {
-    rc = Command(args[0].c_str(), CMD_MAC, options.timeout_ms);
+    rc = Command(args[0].c_str(), CMD_MAC, options.timeout_ms, nullptr);
   } else if (verb == "off" && rest == 1 && !options.any && IsOneHost(args[0])) {
-    rc = Command(args[0].c_str(), CMD_OFF, options.timeout_ms);
+    rc = Command(args[0].c_str(), CMD_OFF, options.timeout_ms, key);
   } else if (verb == "send" && rest == 2 && !options.any) {
     rc = SendRaw(args[0].c_str(), args[1].c_str(), options.timeout_ms);
   } else if (verb == "scan" && rest > 0) {
-    rc = AskMany(args, CMD_MAC, options);
+    rc = AskMany(args, CMD_MAC, options, nullptr);
   } else if (verb == "off" && rest > 0) {
-    rc = AskMany(args, CMD_OFF, options);
+    rc = AskMany(args, CMD_OFF, options, key);
   } else if (verb == "wake" && rest > 0) {
-    rc = Wake(args, options);
+    rc = Wake(args, options, key);
+  } else if (verb == "keygen" && rest == 1 && !options.any) {
+    rc = Keygen(args[0]) ? kOk : kUsage;
+  } else if (verb == "pubkey" && rest == 1 && !options.any) {
+    rc = PrintPublicKey(args[0]) ? kOk : kUsage;
   } else {
     rc = Usage();
   }

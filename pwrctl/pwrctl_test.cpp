@@ -79,7 +79,7 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
   const std::string udp_port = std::to_string(ntohs(sa.sin_port)),
                     wake = "wake --to 127.255.255.255 -p " + udp_port,
                     table = ::testing::TempDir() + "pwrctl_table";
-  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n";
+  std::ofstream(table) << "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF  signed\n";
   std::ofstream(table + "2") << "127.0.0.9:1      00-11-22-AB-CD-EF\n127.0.1.1:1\n";
   // A namespace of its own where 10.77.0.2 drops every SYN: its frames leave
   // a veth for a peer without that address (as root only; else those rows are skipped).
@@ -131,28 +131,28 @@ TEST(Pwrctl, AnswersAndFailuresHaveTheirOwnOutputAndExitCodes) {
        "127.0.0.1        refused\n127.0.0.2        00-11-22-AB-CD-EF\n"
        "127.0.0.3        no MAC known\n"},
       {"scan --csv -j 1 -p PORT 127.0.0.2/32", 1, {known}, mac, 0,
-       "address,mac,outcome\n127.0.0.2,00-11-22-AB-CD-EF,answered\n"},
+       "address,mac,outcome,signed\n127.0.0.2,00-11-22-AB-CD-EF,answered,\n"},
       {"scan --json -p PORT 127.0.0.3", 2, {{}, no_mac}, mac, 1,
-       "[\n {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"no MAC known\"}\n]\n"},
+       "[\n {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"no MAC known\", \"signed\": null}\n]\n"},
       {"off -p PORT 127.0.0.2 127.0.0.3", 0, {}, {}, 2},  // no --yes: nothing sent
       {"off --yes -p PORT 127.0.0.3 127.0.0.2", 3, {acked, no_mac}, off, 1,
-       "127.0.0.2        acknowledged\n127.0.0.3        unexpected answer\n"},
+       "127.0.0.2        acknowledged, unsigned\n127.0.0.3        unexpected answer\n"},
       {"scan -p PORT 127.0.0.0/15", 0, {}, {}, 2},
       // A target's own port wins over -p and needs no services entry; a table
       // shows it where it is not the port of -p.
       {"scan -p 1 127.0.0.2:PORT", 1, {known}, mac, 0,
        "127.0.0.2:" + port + "  00-11-22-AB-CD-EF\n"},
       {"scan --csv 127.0.0.3:PORT", 2, {{}, no_mac}, mac, 1,
-       "address,mac,outcome\n127.0.0.3:" + port + ",,no MAC known\n"},
+       "address,mac,outcome,signed\n127.0.0.3:" + port + ",,no MAC known,\n"},
       {"off --yes --json -p PORT 127.0.0.3 127.0.0.2:1", 2, {{}, acked}, off, 1,
-       "[\n {\"address\": \"127.0.0.2:1\", \"mac\": null, \"outcome\": \"refused\"},\n"
-       " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged\"}\n]\n"},
+       "[\n {\"address\": \"127.0.0.2:1\", \"mac\": null, \"outcome\": \"refused\", \"signed\": null},\n"
+       " {\"address\": \"127.0.0.3\", \"mac\": null, \"outcome\": \"acknowledged, unsigned\", \"signed\": false}\n]\n"},
       {"scan -p PORT 127.0.0.2:0", 0, {}, {}, 2},
       {"off --yes -p PORT 127.0.0.2:65536 127.0.0.3", 0, {}, {}, 2},
       {wake + " @" + table, 0, {}, {}, 0, "00-11-22-AB-CD-EF  127.0.0.2        broadcast\n"},
       // A relay named by hand gets the 48-byte WAKE RELAY; one packet from here.
       {wake + " -n 1 --csv --via 127.0.0.2:PORT 001122abcdef", 1,
-       {Built([](Area& a) { return BuildWakeRelayResponse(a, 0); })},
+       {Built([](Area& a) { return BuildStatusResponse(a, RSP_WAKE_RELAY, 0); })},
        Built([](Area& a) { return BuildWakeRelayRequest(a, kMac); }), 0,
        "mac,address,sent,outcome\n00-11-22-AB-CD-EF,,via 127.0.0.2,\n"},
       {wake + " -n 1 --via 127.0.0.2:PORT 001122abcdef", 1, {{'H', 'T', 'T', 'P'}},

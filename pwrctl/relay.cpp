@@ -1,10 +1,12 @@
 #include "pwrctl/relay.h"
 
+#include <cstring>
+
 #include "agent/protocol.h"
 
-RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6],
-                    uint32_t timeout_ms) {
-  RelayReply r{Outcome::kError, 0, 0};
+RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6], uint32_t timeout_ms,
+                    const ManagerKeyPair* key) {
+  RelayReply r{Outcome::kError, 0, 0, false};
   platform::Socket socket = platform::Socket::Create();
   if (!socket.valid()) return r;
   if (!socket.ConnectWithin(relay, timeout_ms)) {
@@ -14,23 +16,21 @@ RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6],
                                              : Outcome::kUnreachable;
     return r;
   }
-  uint8_t request[AGENT_BLOCK_SIZE];
-  const int size = static_cast<int>(BuildWakeRelayRequest(request, mac));
-  if (socket.Send(request, size) != size) return r;
-  std::vector<uint8_t> bytes;
   AgentResponse response{};
-  ResponseParse parse;
-  switch (ReceiveReply(socket, timeout_ms, &bytes, &response, &parse)) {
-    case Received::kClosed:
-      r.outcome = bytes.empty() ? Outcome::kClosed : Outcome::kMalformed;
-      return r;
-    case Received::kTimedOut: r.outcome = Outcome::kTimedOut; return r;
-    case Received::kError: return r;
-    case Received::kDone: break;
+  Locking locking = Locking::kOpen;
+  if (key) {
+    uint8_t head[AGENT_BLOCK_SIZE];
+    uint8_t data[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE] = {};
+    std::memcpy(data, mac, 6);
+    BuildSignedHead(head, CMD_WAKE_RELAY, data);
+    if (!SendSigned(socket, *key, head, timeout_ms, &locking, &response, &r.outcome)) return r;
+    r.signed_form = locking == Locking::kSignedOnly;
   }
-  if (parse == ResponseParse::kMalformed) {
-    r.outcome = Outcome::kMalformed;
-    return r;
+  // An agent without a key gets the plain form, on the same connection.
+  if (!r.signed_form) {
+    uint8_t request[AGENT_BLOCK_SIZE];
+    const size_t size = BuildWakeRelayRequest(request, mac);
+    if (!Exchange(socket, request, size, timeout_ms, &response, &r.outcome)) return r;
   }
   r.code = response.code;
   r.status = response.status;
@@ -42,7 +42,9 @@ RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6],
 std::string RelayFailureText(const RelayReply& reply) {
   if (reply.outcome == Outcome::kMalformed) return "not an agent";
   if (reply.outcome != Outcome::kOtherAnswer) return OutcomeText(reply.outcome);
-  if (reply.code == RSP_WAKE_RELAY && reply.status == 3) return "refused";
+  if (reply.code == RSP_WAKE_RELAY && reply.status == ST_REFUSED) {
+    return reply.signed_form ? "refused" : "refused: it takes only signed commands (--key)";
+  }
   if (reply.code == RSP_WAKE_RELAY && reply.status == ST_NO_MAC) return "knows no network";
   if (reply.code == RSP_NONE && reply.status == ST_BAD_COMMAND) return "does not relay";
   return "unexpected answer";
@@ -65,7 +67,7 @@ std::string NetworkText(uint32_t address, int prefix) {
 
 std::string RelayWakeVia(const std::vector<TargetHost>& candidates, const uint8_t mac[6],
                          uint32_t timeout_ms, const std::string& network, DeadRelays* dead,
-                         TargetHost* used, bool* ok) {
+                         TargetHost* used, bool* ok, const ManagerKeyPair* key) {
   *ok = false;
   std::string failed;
   for (const TargetHost& relay : candidates) {
@@ -78,7 +80,7 @@ std::string RelayWakeVia(const std::vector<TargetHost>& candidates, const uint8_
       }
     }
     const RelayReply reply =
-        AskRelay({HostToNetwork(relay.address), PortToNetwork(relay.port)}, mac, timeout_ms);
+        AskRelay({HostToNetwork(relay.address), PortToNetwork(relay.port)}, mac, timeout_ms, key);
     if (reply.outcome == Outcome::kAcknowledged) {
       *used = relay;
       *ok = true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "pwrctl/keys.h"
 #include "pwrctl/scan.h"
 #include "pwrctl/targets.h"
 
@@ -19,11 +20,14 @@ struct RelayReply {
   Outcome outcome;
   uint32_t code;
   uint32_t status;
+  bool signed_form;  // the agent takes only signed commands and got the signed form
 };
 
-// Connects to the relay, sends the 48-byte WAKE RELAY for mac and reads the
-// answer, each within timeout_ms.
-RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6], uint32_t timeout_ms);
+// Connects to the relay, sends the WAKE RELAY for mac and reads the answer,
+// each within timeout_ms. With a key, an agent that takes only signed
+// commands gets the signed form; any other, the plain 48 bytes.
+RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6], uint32_t timeout_ms,
+                    const ManagerKeyPair* key);
 
 // What a reply other than an acknowledgement means, for "relay failed: ADDRESS
 // TEXT": refused (status 3, or no agent on the port), no network (status 2),
@@ -52,4 +56,4 @@ struct DeadRelays {
 // left to ask.
 std::string RelayWakeVia(const std::vector<TargetHost>& candidates, const uint8_t mac[6],
                          uint32_t timeout_ms, const std::string& network, DeadRelays* dead,
-                         TargetHost* used, bool* ok);
+                         TargetHost* used, bool* ok, const ManagerKeyPair* key);

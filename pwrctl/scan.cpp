@@ -28,6 +28,7 @@ struct Pool {
   const std::vector<TargetHost>* hosts;
   uint32_t command;
   uint32_t timeout_ms;
+  const ManagerKeyPair* key;
   const std::function<void(size_t, size_t)>* progress;
   std::vector<HostOutcome> results;
   std::atomic<size_t> next{0};
@@ -43,8 +44,9 @@ void Work(Pool& pool) {
     HostOutcome& r = pool.results[i];
     r.address = (*pool.hosts)[i].address;
     r.port = (*pool.hosts)[i].port;
+    r.locking = Locking::kUnknown;
     r.outcome = AskAgent({HostToNetwork(r.address), PortToNetwork(r.port)}, pool.command,
-                         pool.timeout_ms, r.mac);
+                         pool.timeout_ms, r.mac, pool.key, &r.locking);
     std::lock_guard<std::mutex> guard(pool.lock);
     ++pool.done;
     if (*pool.progress) (*pool.progress)(pool.done, total);
@@ -98,14 +100,65 @@ Outcome ClassifyAnswer(uint32_t command, const AgentResponse& response) {
   if (command == CMD_MAC && response.code == RSP_MAC && response.status == ST_NO_MAC) {
     return Outcome::kNoMac;
   }
+  const bool off = command == CMD_OFF || command == CMD_SIGNED_OFF;
+  if (off && response.code == (command | RSP_FLAG) && response.status == ST_REFUSED) {
+    return Outcome::kDenied;
+  }
   if (command == CMD_OFF && response.code == RSP_OFF && response.status == ST_OK) {
+    return Outcome::kUnsigned;
+  }
+  if (command == CMD_SIGNED_OFF && response.code == RSP_SIGNED_OFF && response.status == ST_OK) {
     return Outcome::kAcknowledged;
   }
   return Outcome::kOtherAnswer;
 }
 
+bool Exchange(platform::Socket& socket, const uint8_t* request, size_t size, uint32_t timeout_ms,
+              AgentResponse* response, Outcome* failure) {
+  if (socket.Send(request, static_cast<int>(size)) != static_cast<int>(size)) {
+    *failure = Outcome::kError;
+    return false;
+  }
+  std::vector<uint8_t> reply;
+  ResponseParse parse;
+  switch (ReceiveReply(socket, timeout_ms, &reply, response, &parse)) {
+    case Received::kClosed: *failure = reply.empty() ? Outcome::kClosed : Outcome::kMalformed; return false;
+    case Received::kTimedOut: *failure = Outcome::kTimedOut; return false;
+    case Received::kError: *failure = Outcome::kError; return false;
+    case Received::kDone: break;
+  }
+  *failure = Outcome::kMalformed;
+  return parse == ResponseParse::kOk;
+}
+
+bool SendSigned(platform::Socket& socket, const ManagerKeyPair& key,
+                const uint8_t (&head)[AGENT_BLOCK_SIZE], uint32_t timeout_ms, Locking* locking,
+                AgentResponse* response, Outcome* failure) {
+  uint8_t challenge[AGENT_BLOCK_SIZE];
+  const uint32_t size = BuildRequest(challenge, CMD_CHALLENGE);
+  if (!Exchange(socket, challenge, size, timeout_ms, response, failure)) return false;
+  if (response->code == RSP_NONE && response->status == ST_BAD_COMMAND) {
+    *locking = Locking::kOpen;
+    return true;
+  }
+  if (response->code != RSP_CHALLENGE || response->status != ST_OK ||
+      response->data_length != AGENT_NONCE_SIZE) {
+    *failure = Outcome::kOtherAnswer;
+    return false;
+  }
+  *locking = Locking::kSignedOnly;
+  uint8_t request[AGENT_SIGNED_MESSAGE_SIZE];
+  if (!SignRequest(key, response->nonce, head, request)) {
+    *failure = Outcome::kError;
+    return false;
+  }
+  return Exchange(socket, request, sizeof request, timeout_ms, response, failure);
+}
+
 Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
-                 uint8_t mac[6]) {
+                 uint8_t mac[6], const ManagerKeyPair* key, Locking* locking) {
+  Locking ignored = Locking::kUnknown;
+  if (!locking) locking = &ignored;
   platform::Socket socket = platform::Socket::Create();
   if (!socket.valid()) return Outcome::kError;
   if (!socket.ConnectWithin(remote, timeout_ms)) {
@@ -113,31 +166,42 @@ Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t
     if (platform::IsRefused(code)) return Outcome::kRefused;
     return platform::IsTimedOut(code) ? Outcome::kTimedOut : Outcome::kUnreachable;
   }
-  uint8_t request[AGENT_BLOCK_SIZE];
-  const int size = static_cast<int>(BuildRequest(request, command));
-  if (socket.Send(request, size) != size) return Outcome::kError;
-
-  std::vector<uint8_t> reply;
   AgentResponse response{};
-  ResponseParse parse;
-  switch (ReceiveReply(socket, timeout_ms, &reply, &response, &parse)) {
-    case Received::kClosed: return reply.empty() ? Outcome::kClosed : Outcome::kMalformed;
-    case Received::kTimedOut: return Outcome::kTimedOut;
-    case Received::kError: return Outcome::kError;
-    case Received::kDone: break;
+  Outcome failure = Outcome::kError;
+  if (command == CMD_OFF && key) {
+    uint8_t head[AGENT_BLOCK_SIZE];
+    const uint8_t action[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE] = {ACTION_POWER_OFF};
+    BuildSignedHead(head, CMD_SIGNED_OFF, action);
+    if (!SendSigned(socket, *key, head, timeout_ms, locking, &response, &failure)) return failure;
+    if (*locking == Locking::kSignedOnly) return ClassifyAnswer(CMD_SIGNED_OFF, response);
   }
-  if (parse == ResponseParse::kMalformed) return Outcome::kMalformed;
+  uint8_t request[AGENT_BLOCK_SIZE];
+  const uint32_t size = BuildRequest(request, command);
+  if (!Exchange(socket, request, size, timeout_ms, &response, &failure)) return failure;
   const Outcome outcome = ClassifyAnswer(command, response);
   if (outcome == Outcome::kMac) std::memcpy(mac, response.mac, 6);
+  if (outcome == Outcome::kDenied) *locking = Locking::kSignedOnly;
+  if (outcome == Outcome::kUnsigned) *locking = Locking::kOpen;  // it took a plain OFF
+  // Whether the agent takes only signed commands; a failure here leaves the
+  // MAC answer as it was, with the locking unknown.
+  if (command == CMD_MAC && (outcome == Outcome::kMac || outcome == Outcome::kNoMac)) {
+    const uint32_t challenge = BuildRequest(request, CMD_CHALLENGE);
+    if (Exchange(socket, request, challenge, timeout_ms, &response, &failure)) {
+      if (response.code == RSP_CHALLENGE && response.status == ST_OK) *locking = Locking::kSignedOnly;
+      if (response.code == RSP_NONE && response.status == ST_BAD_COMMAND) *locking = Locking::kOpen;
+    }
+  }
   return outcome;
 }
 
 std::vector<HostOutcome> AskAll(const std::vector<TargetHost>& hosts,
                                 uint32_t command, int connections, uint32_t timeout_ms,
-                                const std::function<void(size_t, size_t)>& progress) {
+                                const std::function<void(size_t, size_t)>& progress,
+                                const ManagerKeyPair* key) {
   auto pool = std::make_shared<Pool>();
   pool->hosts = &hosts;
   pool->command = command;
+  pool->key = key;
   pool->timeout_ms = timeout_ms;
   pool->progress = &progress;
   pool->results.resize(hosts.size());
@@ -167,6 +231,8 @@ const char* OutcomeText(Outcome outcome) {
   switch (outcome) {
     case Outcome::kMac: return "answered";
     case Outcome::kAcknowledged: return "acknowledged";
+    case Outcome::kUnsigned: return "acknowledged, unsigned";
+    case Outcome::kDenied: return "refused";
     case Outcome::kNoMac: return "no MAC known";
     case Outcome::kOtherAnswer: return "unexpected answer";
     case Outcome::kRefused: return "refused";
@@ -181,7 +247,7 @@ const char* OutcomeText(Outcome outcome) {
 
 std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format,
                            uint16_t default_port) {
-  std::string out = format == TableFormat::kCsv ? "address,mac,outcome\n"
+  std::string out = format == TableFormat::kCsv ? "address,mac,outcome,signed\n"
                     : format == TableFormat::kJson ? "[" : "";
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const HostOutcome& r = outcomes[i];
@@ -189,15 +255,21 @@ std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat
                                 (r.port == default_port ? "" : ":" + std::to_string(r.port));
     const std::string mac = r.outcome == Outcome::kMac ? FormatMac(r.mac) : "";
     const std::string outcome = OutcomeText(r.outcome);
+    const bool known = r.locking != Locking::kUnknown, locked = r.locking == Locking::kSignedOnly;
     if (format == TableFormat::kCsv) {
-      out += address + "," + mac + "," + outcome + "\n";
+      out += address + "," + mac + "," + (outcome.find(',') == std::string::npos ? outcome : "\"" + outcome + "\"") +
+             "," + (known ? locked ? "yes" : "no" : "") + "\n";
     } else if (format == TableFormat::kJson) {
       out += std::string(i ? ",\n " : "\n ") + "{\"address\": \"" + address + "\", \"mac\": " +
-             (mac.empty() ? "null" : "\"" + mac + "\"") + ", \"outcome\": \"" + outcome + "\"}";
+             (mac.empty() ? "null" : "\"" + mac + "\"") + ", \"outcome\": \"" + outcome +
+             "\", \"signed\": " + (known ? locked ? "true" : "false" : "null") + "}";
     } else {
-      char line[64];
-      std::snprintf(line, sizeof line, "%-15s  %s\n", address.c_str(),
-                    (mac.empty() ? outcome : mac).c_str());
+      char line[80];
+      // The mark follows a scan's answer; an OFF's outcome says it already.
+      const bool answer = r.outcome == Outcome::kMac || r.outcome == Outcome::kNoMac;
+      std::snprintf(line, sizeof line, "%-15s  %s%s\n", address.c_str(),
+                    (mac.empty() ? outcome : mac).c_str(),
+                    known && answer ? locked ? "  signed" : "  open" : "");
       out += line;
     }
   }

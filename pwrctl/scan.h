@@ -11,11 +11,14 @@
 
 #include "agent/protocol.h"
 #include "platform/socket.h"
+#include "pwrctl/keys.h"
 #include "pwrctl/targets.h"
 
 enum class Outcome {
   kMac,           // answered with its MAC
-  kAcknowledged,  // OFF acknowledged
+  kAcknowledged,  // OFF acknowledged, signed
+  kUnsigned,      // OFF acknowledged in its plain form
+  kDenied,        // a command refused (status 3): a plain OFF to a locked agent
   kNoMac,         // answered status 2: no MAC known
   kOtherAnswer,   // a well-formed answer that is not the one asked for
   kRefused,       // connection reset at once: no agent on the port
@@ -25,6 +28,9 @@ enum class Outcome {
   kMalformed,     // a reply that is not the protocol's
   kError,         // another socket error
 };
+
+// Whether an agent takes only signed commands (it answered CHALLENGE).
+enum class Locking { kUnknown, kSignedOnly, kOpen };
 
 // How a read of the agent's bytes ended.
 enum class Received { kDone, kClosed, kTimedOut, kError };
@@ -40,35 +46,57 @@ Received ReceiveReply(platform::Socket& socket, uint32_t timeout_ms, std::vector
                       AgentResponse* response, ResponseParse* parse);
 
 // What a well-formed answer means for the command sent: kMac, kNoMac,
-// kAcknowledged or kOtherAnswer.
+// kAcknowledged (a signed OFF), kUnsigned (a plain OFF), kDenied (status 3)
+// or kOtherAnswer.
 Outcome ClassifyAnswer(uint32_t command, const AgentResponse& response);
+
+// Sends the request on an open connection and reads one well-formed reply
+// into *response; false with *failure telling what happened instead.
+bool Exchange(platform::Socket& socket, const uint8_t* request, size_t size, uint32_t timeout_ms,
+              AgentResponse* response, Outcome* failure);
+
+// The signed form of a request on an open connection: CHALLENGE, then the 48
+// bytes of head (BuildSignedHead) signed over the agent's nonce and sent, and
+// the answer read into *response. An agent that answers CHALLENGE as an
+// unknown command takes no signed commands: *locking kOpen, true, and
+// nothing more sent, so that the caller sends the plain form.
+bool SendSigned(platform::Socket& socket, const ManagerKeyPair& key,
+                const uint8_t (&head)[AGENT_BLOCK_SIZE], uint32_t timeout_ms, Locking* locking,
+                AgentResponse* response, Outcome* failure);
 
 struct HostOutcome {
   uint32_t address;  // host byte order
   uint16_t port;     // host byte order
   Outcome outcome;
   uint8_t mac[6];    // with kMac
+  Locking locking;
 };
 
-// One connection: sends command (CMD_MAC or CMD_OFF) and reads the answer,
-// connecting and awaiting the reply each within timeout_ms.
+// One connection, connecting and awaiting each reply within timeout_ms.
+// CMD_MAC asks for the MAC, then for a challenge, to learn *locking. CMD_OFF
+// sends the plain OFF without a key, the signed one with a key to an agent
+// that takes it (the plain one to one that does not).
 Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
-                 uint8_t mac[6]);
+                 uint8_t mac[6], const ManagerKeyPair* key = nullptr, Locking* locking = nullptr);
 
 // AskAgent for every host on its port (none 0), `connections` at a time;
 // results in the order of hosts. progress(done, total) is called after each
 // host, one call at a time, from the pool's threads.
 std::vector<HostOutcome> AskAll(const std::vector<TargetHost>& hosts,
                                 uint32_t command, int connections, uint32_t timeout_ms,
-                                const std::function<void(size_t, size_t)>& progress);
+                                const std::function<void(size_t, size_t)>& progress,
+                                const ManagerKeyPair* key = nullptr);
 
 const char* OutcomeText(Outcome outcome);
 
 enum class TableFormat { kText, kCsv, kJson };
 
 // One line a host: "ADDRESS  MAC" or "ADDRESS  OUTCOME" (address padded to 15
-// columns); CSV with the header address,mac,outcome; or a JSON array. The
-// address is "A.B.C.D:PORT" where the port is not default_port, so that a
-// saved table names each host as it was asked.
+// columns), then, after a scan's answer, "  signed" or "  open" where the
+// agent's locking is known; CSV with the header address,mac,outcome,signed
+// (yes, no or empty); or a JSON array ("signed": true, false or null),
+// for a scan and an OFF alike. The address is "A.B.C.D:PORT"
+// where the port is not default_port, so that a saved table names each host
+// as it was asked; its first word stays the target, its second the MAC.
 std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat format,
                            uint16_t default_port);

@@ -58,7 +58,7 @@ void Relay(std::vector<WakeTarget*>& targets, const WakeSettings& s) {
     WakeTarget* t = relaying[i];
     TargetHost used{0, 0};
     bool ok = false;
-    const std::string how = RelayWakeVia(t->relays, t->mac, s.timeout_ms, t->network, &dead, &used, &ok);
+    const std::string how = RelayWakeVia(t->relays, t->mac, s.timeout_ms, t->network, &dead, &used, &ok, s.key);
     if (ok && !t->relayed) {
       // The relay that answered is asked first next time.
       t->relays.insert(t->relays.begin(), used);

@@ -31,6 +31,7 @@ struct WakeSettings {
   int connections = 64;              // relays and polls at once
   uint32_t wait_s = 0;               // 0: no wait
   bool progress = false;             // "awake N/M" on stderr while waiting
+  const ManagerKeyPair* key = nullptr;  // signs the relays that take only signed commands
 };
 
 constexpr uint32_t kPacketPauseMs = 100;
