@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -45,15 +46,11 @@ void Find(HMODULE module, const char* name, F* f) {
               : nullptr;
 }
 
-// The library stays loaded for the life of the process.
+// From the system folder only; it stays loaded for the life of the process.
 const Calls* Bcrypt() {
   static const Calls* calls = [] {
     static Calls c{};
-    char path[MAX_PATH + 16];
-    const UINT n = GetSystemDirectoryA(path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return static_cast<const Calls*>(nullptr);
-    std::strcat(path, "\\bcrypt.dll");
-    const HMODULE m = LoadLibraryA(path);
+    const HMODULE m = LoadSystemLibrary("bcrypt.dll");
     Find(m, "BCryptOpenAlgorithmProvider", &c.open);
     Find(m, "BCryptCloseAlgorithmProvider", &c.close);
     Find(m, "BCryptGenRandom", &c.random);

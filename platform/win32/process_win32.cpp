@@ -6,29 +6,13 @@
 
 #include <vector>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 
 namespace platform {
 namespace {
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-
-// A library of the system folder, from there only: a bare name would be
-// looked up in the program's own folder first, where a planted copy would run
-// as the service. LOAD_LIBRARY_SEARCH_SYSTEM32 is known where AddDllDirectory
-// is (Windows 8, or 7 and Vista with KB2533623); elsewhere the full path.
-HMODULE LoadSystemLibrary(const char* name) {
-  if (GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory")) {
-    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  }
-  char path[MAX_PATH];
-  const UINT n = GetSystemDirectoryA(path, MAX_PATH);
-  const size_t name_size = lstrlenA(name) + 1;
-  if (n == 0 || n + 1 + name_size > MAX_PATH) return nullptr;
-  path[n] = '\\';
-  CopyMemory(path + n + 1, name, name_size);
-  return LoadLibraryA(path);
-}
 
 // Looked up, not imported: Windows before XP lacks the session calls, and
 // the agent must still start there (it then starts the plain way). The
