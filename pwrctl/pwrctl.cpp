@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "agent/protocol.h"
-#include "platform/netbios.h"
 #include "platform/socket.h"
 #include "pwrctl/hex.h"
 #include "pwrctl/key_commands.h"
@@ -217,13 +216,10 @@ int Command(const char* target, uint32_t command, uint32_t timeout_ms,
   int rc = Connect(target, timeout_ms, &socket);
   if (rc != kOk) return rc;
   if (command == CMD_OFF && key) {
-    uint8_t head[AGENT_BLOCK_SIZE];
-    const uint8_t action[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE] = {ACTION_POWER_OFF};
-    BuildSignedHead(head, CMD_SIGNED_OFF, action);
     AgentResponse response{};
     Outcome failure = Outcome::kError;
     Locking locking = Locking::kUnknown;
-    if (!SendSigned(socket, *key, head, timeout_ms, &locking, &response, &failure)) {
+    if (!SendSignedOff(socket, *key, timeout_ms, &locking, &response, &failure)) {
       return ReportOutcome(failure, response);
     }
     // An agent without a key gets the plain OFF below, on this connection.
@@ -346,14 +342,16 @@ bool ParseSeconds(const char* text, uint32_t* ms) {
   return true;
 }
 
+// A host name's address in host byte order, for ParseTargets.
+bool ResolveName(const std::string& name, uint32_t* address) {
+  uint32_t network_order = 0;
+  if (!platform::ResolveHost(name.c_str(), &network_order)) return false;
+  *address = NetworkToHost(network_order);
+  return true;
+}
+
 // The hosts of the targets given, addresses in order; kOk or the exit code.
 int ExpandTargets(const std::vector<std::string>& args, std::vector<TargetHost>* hosts) {
-  const HostResolver resolve = [](const std::string& name, uint32_t* address) {
-    uint32_t network_order = 0;
-    if (!platform::ResolveHost(name.c_str(), &network_order)) return false;
-    *address = NetworkToHost(network_order);
-    return true;
-  };
   if (args.empty()) return Usage();
   std::string error;
   for (const std::string& arg : args) {
@@ -367,7 +365,7 @@ int ExpandTargets(const std::vector<std::string>& args, std::vector<TargetHost>*
         return kUsage;
       }
     }
-    if (!ParseTargets(targets, resolve, hosts, &error)) {
+    if (!ParseTargets(targets, ResolveName, hosts, &error)) {
       std::fprintf(stderr, "pwrctl: %s%s%s\n", arg[0] == '@' ? arg.c_str() + 1 : "",
                    arg[0] == '@' ? ": " : "", error.c_str());
       return kUsage;
@@ -457,32 +455,15 @@ int AskMany(const std::vector<std::string>& args, uint32_t command, const Option
 // A table row's or --via's "HOST[:PORT]" as one agent; false when it names
 // no single host.
 bool OneAgent(const std::string& text, TargetHost* host) {
-  const HostResolver resolve = [](const std::string& name, uint32_t* address) {
-    uint32_t network_order = 0;
-    if (!platform::ResolveHost(name.c_str(), &network_order)) return false;
-    *address = NetworkToHost(network_order);
-    return true;
-  };
   std::vector<TargetHost> hosts;
   std::string error;
   uint8_t mac[6];
-  if (ParseMac(text, mac) || !ParseTargets({text}, resolve, &hosts, &error) || hosts.size() != 1) {
+  if (ParseMac(text, mac) || !ParseTargets({text}, ResolveName, &hosts, &error) ||
+      hosts.size() != 1) {
     return false;
   }
   *host = hosts[0];
   return true;
-}
-
-// Whether address (host order) shares the first `prefix` bits with one of
-// this machine's own addresses.
-bool OnOwnNetwork(uint32_t address, int prefix) {
-  const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
-  std::vector<platform::AdapterAddress> own;
-  platform::ReadAdapterAddresses(&own);
-  for (const platform::AdapterAddress& a : own) {
-    if (((NetworkToHost(a.address) ^ address) & mask) == 0) return true;
-  }
-  return false;
 }
 
 int Wake(const std::vector<std::string>& args, const Options& options, const ManagerKeyPair* key) {

@@ -3,19 +3,13 @@
 #include <cstring>
 
 #include "agent/protocol.h"
+#include "platform/netbios.h"
 
 RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6], uint32_t timeout_ms,
                     const ManagerKeyPair* key) {
   RelayReply r{Outcome::kError, 0, 0, false};
-  platform::Socket socket = platform::Socket::Create();
-  if (!socket.valid()) return r;
-  if (!socket.ConnectWithin(relay, timeout_ms)) {
-    const int code = platform::SocketError();
-    r.outcome = platform::IsRefused(code)    ? Outcome::kRefused
-                : platform::IsTimedOut(code) ? Outcome::kTimedOut
-                                             : Outcome::kUnreachable;
-    return r;
-  }
+  platform::Socket socket;
+  if (!ConnectAgent(relay, timeout_ms, &socket, &r.outcome)) return r;
   AgentResponse response{};
   Locking locking = Locking::kOpen;
   if (key) {
@@ -50,9 +44,19 @@ std::string RelayFailureText(const RelayReply& reply) {
   return "unexpected answer";
 }
 
+bool OnOwnNetwork(uint32_t address, int prefix) {
+  const uint32_t mask = PrefixMask(prefix);
+  std::vector<platform::AdapterAddress> own;
+  platform::ReadAdapterAddresses(&own);
+  for (const platform::AdapterAddress& a : own) {
+    if (((NetworkToHost(a.address) ^ address) & mask) == 0) return true;
+  }
+  return false;
+}
+
 std::vector<TargetHost> RelayCandidates(const std::vector<TargetHost>& rows, uint32_t pc,
                                         int prefix) {
-  const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
+  const uint32_t mask = PrefixMask(prefix);
   std::vector<TargetHost> candidates;
   for (const TargetHost& row : rows) {
     if (row.address != pc && ((row.address ^ pc) & mask) == 0) candidates.push_back(row);
@@ -61,8 +65,7 @@ std::vector<TargetHost> RelayCandidates(const std::vector<TargetHost>& rows, uin
 }
 
 std::string NetworkText(uint32_t address, int prefix) {
-  const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
-  return FormatIpv4(address & mask) + "/" + std::to_string(prefix);
+  return FormatIpv4(address & PrefixMask(prefix)) + "/" + std::to_string(prefix);
 }
 
 std::string RelayWakeVia(const std::vector<TargetHost>& candidates, const uint8_t mac[6],

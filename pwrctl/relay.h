@@ -34,6 +34,10 @@ RelayReply AskRelay(const platform::Ipv4Address& relay, const uint8_t mac[6], ui
 // does not relay (an older agent: status 1), not an agent, timed out, ...
 std::string RelayFailureText(const RelayReply& reply);
 
+// Whether address (host order) shares the first `prefix` bits with one of
+// this machine's own addresses: a PC there needs no relay.
+bool OnOwnNetwork(uint32_t address, int prefix);
+
 // The relays to ask for one PC, in turn, until one acknowledges: the rows of
 // the table (host order, each with its port) in the PC's network of `prefix`
 // bits, other than the PC itself; or the one given by --via.

@@ -131,22 +131,40 @@ bool Exchange(platform::Socket& socket, const uint8_t* request, size_t size, uin
   return parse == ResponseParse::kOk;
 }
 
-bool SendSigned(platform::Socket& socket, const ManagerKeyPair& key,
-                const uint8_t (&head)[AGENT_BLOCK_SIZE], uint32_t timeout_ms, Locking* locking,
-                AgentResponse* response, Outcome* failure) {
+bool ConnectAgent(const platform::Ipv4Address& remote, uint32_t timeout_ms,
+                  platform::Socket* socket, Outcome* failure) {
+  *socket = platform::Socket::Create();
+  *failure = Outcome::kError;
+  if (!socket->valid()) return false;
+  if (socket->ConnectWithin(remote, timeout_ms)) return true;
+  const int code = platform::SocketError();
+  *failure = platform::IsRefused(code)    ? Outcome::kRefused
+             : platform::IsTimedOut(code) ? Outcome::kTimedOut
+                                          : Outcome::kUnreachable;
+  return false;
+}
+
+bool AskChallenge(platform::Socket& socket, uint32_t timeout_ms, Locking* locking,
+                  AgentResponse* response, Outcome* failure) {
   uint8_t challenge[AGENT_BLOCK_SIZE];
   const uint32_t size = BuildRequest(challenge, CMD_CHALLENGE);
   if (!Exchange(socket, challenge, size, timeout_ms, response, failure)) return false;
-  if (response->code == RSP_NONE && response->status == ST_BAD_COMMAND) {
-    *locking = Locking::kOpen;
-    return true;
-  }
-  if (response->code != RSP_CHALLENGE || response->status != ST_OK ||
-      response->data_length != AGENT_NONCE_SIZE) {
+  const bool open = response->code == RSP_NONE && response->status == ST_BAD_COMMAND;
+  const bool nonce = response->code == RSP_CHALLENGE && response->status == ST_OK &&
+                     response->data_length == AGENT_NONCE_SIZE;
+  *locking = open ? Locking::kOpen : nonce ? Locking::kSignedOnly : Locking::kUnknown;
+  return true;
+}
+
+bool SendSigned(platform::Socket& socket, const ManagerKeyPair& key,
+                const uint8_t (&head)[AGENT_BLOCK_SIZE], uint32_t timeout_ms, Locking* locking,
+                AgentResponse* response, Outcome* failure) {
+  if (!AskChallenge(socket, timeout_ms, locking, response, failure)) return false;
+  if (*locking == Locking::kOpen) return true;
+  if (*locking != Locking::kSignedOnly) {
     *failure = Outcome::kOtherAnswer;
     return false;
   }
-  *locking = Locking::kSignedOnly;
   uint8_t request[AGENT_SIGNED_MESSAGE_SIZE];
   if (!SignRequest(key, response->nonce, head, request)) {
     *failure = Outcome::kError;
@@ -155,24 +173,24 @@ bool SendSigned(platform::Socket& socket, const ManagerKeyPair& key,
   return Exchange(socket, request, sizeof request, timeout_ms, response, failure);
 }
 
+bool SendSignedOff(platform::Socket& socket, const ManagerKeyPair& key, uint32_t timeout_ms,
+                   Locking* locking, AgentResponse* response, Outcome* failure) {
+  uint8_t head[AGENT_BLOCK_SIZE];
+  const uint8_t action[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE] = {ACTION_POWER_OFF};
+  BuildSignedHead(head, CMD_SIGNED_OFF, action);
+  return SendSigned(socket, key, head, timeout_ms, locking, response, failure);
+}
+
 Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t timeout_ms,
                  uint8_t mac[6], const ManagerKeyPair* key, Locking* locking) {
   Locking ignored = Locking::kUnknown;
   if (!locking) locking = &ignored;
-  platform::Socket socket = platform::Socket::Create();
-  if (!socket.valid()) return Outcome::kError;
-  if (!socket.ConnectWithin(remote, timeout_ms)) {
-    const int code = platform::SocketError();
-    if (platform::IsRefused(code)) return Outcome::kRefused;
-    return platform::IsTimedOut(code) ? Outcome::kTimedOut : Outcome::kUnreachable;
-  }
-  AgentResponse response{};
+  platform::Socket socket;
   Outcome failure = Outcome::kError;
+  if (!ConnectAgent(remote, timeout_ms, &socket, &failure)) return failure;
+  AgentResponse response{};
   if (command == CMD_OFF && key) {
-    uint8_t head[AGENT_BLOCK_SIZE];
-    const uint8_t action[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE] = {ACTION_POWER_OFF};
-    BuildSignedHead(head, CMD_SIGNED_OFF, action);
-    if (!SendSigned(socket, *key, head, timeout_ms, locking, &response, &failure)) return failure;
+    if (!SendSignedOff(socket, *key, timeout_ms, locking, &response, &failure)) return failure;
     if (*locking == Locking::kSignedOnly) return ClassifyAnswer(CMD_SIGNED_OFF, response);
   }
   uint8_t request[AGENT_BLOCK_SIZE];
@@ -185,11 +203,7 @@ Outcome AskAgent(const platform::Ipv4Address& remote, uint32_t command, uint32_t
   // Whether the agent takes only signed commands; a failure here leaves the
   // MAC answer as it was, with the locking unknown.
   if (command == CMD_MAC && (outcome == Outcome::kMac || outcome == Outcome::kNoMac)) {
-    const uint32_t challenge = BuildRequest(request, CMD_CHALLENGE);
-    if (Exchange(socket, request, challenge, timeout_ms, &response, &failure)) {
-      if (response.code == RSP_CHALLENGE && response.status == ST_OK) *locking = Locking::kSignedOnly;
-      if (response.code == RSP_NONE && response.status == ST_BAD_COMMAND) *locking = Locking::kOpen;
-    }
+    AskChallenge(socket, timeout_ms, locking, &response, &failure);
   }
   return outcome;
 }
@@ -251,8 +265,7 @@ std::string FormatOutcomes(const std::vector<HostOutcome>& outcomes, TableFormat
                     : format == TableFormat::kJson ? "[" : "";
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const HostOutcome& r = outcomes[i];
-    const std::string address = FormatIpv4(r.address) +
-                                (r.port == default_port ? "" : ":" + std::to_string(r.port));
+    const std::string address = FormatHost({r.address, r.port}, default_port);
     const std::string mac = r.outcome == Outcome::kMac ? FormatMac(r.mac) : "";
     const std::string outcome = OutcomeText(r.outcome);
     const bool known = r.locking != Locking::kUnknown, locked = r.locking == Locking::kSignedOnly;

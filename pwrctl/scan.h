@@ -55,6 +55,18 @@ Outcome ClassifyAnswer(uint32_t command, const AgentResponse& response);
 bool Exchange(platform::Socket& socket, const uint8_t* request, size_t size, uint32_t timeout_ms,
               AgentResponse* response, Outcome* failure);
 
+// Connects to the agent within timeout_ms; false with *failure kRefused,
+// kTimedOut, kUnreachable or kError.
+bool ConnectAgent(const platform::Ipv4Address& remote, uint32_t timeout_ms,
+                  platform::Socket* socket, Outcome* failure);
+
+// Asks for a challenge on an open connection: *locking kSignedOnly when the
+// answer carries a nonce (in *response), kOpen when the agent knows no such
+// command, kUnknown for any other answer. False with *failure when no
+// well-formed answer came.
+bool AskChallenge(platform::Socket& socket, uint32_t timeout_ms, Locking* locking,
+                  AgentResponse* response, Outcome* failure);
+
 // The signed form of a request on an open connection: CHALLENGE, then the 48
 // bytes of head (BuildSignedHead) signed over the agent's nonce and sent, and
 // the answer read into *response. An agent that answers CHALLENGE as an
@@ -63,6 +75,9 @@ bool Exchange(platform::Socket& socket, const uint8_t* request, size_t size, uin
 bool SendSigned(platform::Socket& socket, const ManagerKeyPair& key,
                 const uint8_t (&head)[AGENT_BLOCK_SIZE], uint32_t timeout_ms, Locking* locking,
                 AgentResponse* response, Outcome* failure);
+// SendSigned of a SIGNED POWER-OFF (action 1).
+bool SendSignedOff(platform::Socket& socket, const ManagerKeyPair& key, uint32_t timeout_ms,
+                   Locking* locking, AgentResponse* response, Outcome* failure);
 
 struct HostOutcome {
   uint32_t address;  // host byte order

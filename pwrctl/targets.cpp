@@ -79,7 +79,7 @@ bool AddTarget(const std::string& whole, const HostResolver& resolve,
       *why = "a network wider than /16 (65,536 addresses) is refused";
       return false;
     }
-    const uint32_t mask = prefix == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefix);
+    const uint32_t mask = PrefixMask(prefix);
     first &= mask;
     last = first | ~mask;
     if (prefix < 31) {  // the network and broadcast addresses are no hosts
@@ -190,6 +190,13 @@ std::string FormatIpv4(uint32_t a) {
   return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
          std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
 }
+
+std::string FormatHost(const TargetHost& host, uint16_t default_port) {
+  return FormatIpv4(host.address) +
+         (host.port == default_port ? "" : ":" + std::to_string(host.port));
+}
+
+uint32_t PrefixMask(int prefix) { return prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix); }
 
 uint32_t NetworkToHost(uint32_t network_order) {
   uint8_t b[4];

@@ -50,6 +50,12 @@ std::vector<std::string> TargetFileLines(const std::string& text);
 // A strict dotted IPv4 address: four decimal numbers up to 255, no leading zeros.
 bool ParseIpv4(const std::string& text, uint32_t* address);
 std::string FormatIpv4(uint32_t address);
+// A table's name for a host: "A.B.C.D", or "A.B.C.D:PORT" where the port is
+// not default_port, so that a saved table names the host as it was asked.
+std::string FormatHost(const TargetHost& host, uint16_t default_port);
+
+// The mask of a network of `prefix` bits (0 to 32), host byte order.
+uint32_t PrefixMask(int prefix);
 
 // Between host byte order and the network byte order of platform::Ipv4Address.
 uint32_t NetworkToHost(uint32_t network_order);

@@ -158,10 +158,7 @@ std::string FormatWakeTable(const std::vector<WakeTarget>& targets, TableFormat 
   for (size_t i = 0; i < targets.size(); ++i) {
     const WakeTarget& t = targets[i];
     const std::string mac = FormatMac(t.mac);
-    const std::string address =
-        !t.has_address ? ""
-                       : FormatIpv4(t.host.address) +
-                             (t.host.port == default_port ? "" : ":" + std::to_string(t.host.port));
+    const std::string address = t.has_address ? FormatHost(t.host, default_port) : "";
     if (format == TableFormat::kCsv) {
       out += mac + "," + address + "," + t.sent + "," + t.outcome + "\n";
     } else if (format == TableFormat::kJson) {
