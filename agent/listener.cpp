@@ -91,17 +91,31 @@ uint32_t AcceptOff(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t code, uint32_t pe
   return BuildStatusResponse(area, code, ST_OK);
 }
 
+// A plain command where only signed ones are taken: status 3, and the
+// connection is closed after the answer.
+uint32_t RefusePlain(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t code, const char* command,
+                     uint32_t peer) {
+  Trace("Command Refused : plain %s IPaddress %x", command, peer);
+  char reason[24];
+  std::snprintf(reason, sizeof reason, "plain %s", command);
+  ReportAgentEvent(AgentEvent::kRefused, {ManagerAddress(peer).text, reason});
+  return BuildStatusResponse(area, code, ST_REFUSED);
+}
+
+// The address of this PC that the connection arrived on. An unreadable one
+// is 255.255.255.255, which matches no adapter and no network: status 2.
+uint32_t ReachedAddress(platform::Socket& connection) {
+  platform::Ipv4Address local{0xFFFFFFFFu, 0};
+  if (connection.LocalAddress(&local)) return local.address;
+  Trace("Error getsockname() : Code = %d", platform::SocketError());
+  return 0xFFFFFFFFu;
+}
+
 // Sends the MAC's magic packets to the broadcast of the network the
 // connection arrived on; the answer's status.
 uint32_t ServeWakeRelay(platform::Socket& connection, const uint8_t* request, uint32_t peer) {
   Trace("WAKE RELAY Command Received : IPaddress %x", peer);
-  // An unreadable local address has no network to relay to: status 2.
-  platform::Ipv4Address local{0xFFFFFFFFu, 0};
-  if (!connection.LocalAddress(&local)) {
-    Trace("Error getsockname() : Code = %d", platform::SocketError());
-    local.address = 0xFFFFFFFFu;
-  }
-  return RelayWake(local.address, request + OFS_MAC);
+  return RelayWake(ReachedAddress(connection), request + OFS_MAC);
 }
 
 // Serves requests on one connection until it ends; the caller closes it.
@@ -154,9 +168,7 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
         return;
       case RequestCheck::kOff:
         if (signed_only) {
-          Trace("Command Refused : plain OFF IPaddress %x", peer);
-          ReportAgentEvent(AgentEvent::kRefused, {ManagerAddress(peer).text, "plain OFF"});
-          size = BuildStatusResponse(area, RSP_OFF, ST_REFUSED);
+          size = RefusePlain(area, RSP_OFF, "OFF", peer);
           close_after = true;
           break;
         }
@@ -190,22 +202,14 @@ void ServeConnection(platform::Socket& connection, uint32_t peer) {
       }
       case RequestCheck::kMac: {
         Trace("MAC Command Received : IPaddress %x", peer);
-        // An unreadable local address matches no adapter: status 2.
-        platform::Ipv4Address local{0xFFFFFFFFu, 0};
-        if (!connection.LocalAddress(&local)) {
-          Trace("Error getsockname() : Code = %d", platform::SocketError());
-          local.address = 0xFFFFFFFFu;
-        }
         uint8_t mac[6];
-        const bool known = FindReachedMac(local.address, mac);
+        const bool known = FindReachedMac(ReachedAddress(connection), mac);
         size = BuildMacResponse(area, known ? mac : nullptr);
         break;
       }
       case RequestCheck::kWakeRelay:
         if (signed_only) {
-          Trace("Command Refused : plain WAKE RELAY IPaddress %x", peer);
-          ReportAgentEvent(AgentEvent::kRefused, {ManagerAddress(peer).text, "plain WAKE RELAY"});
-          size = BuildStatusResponse(area, RSP_WAKE_RELAY, ST_REFUSED);
+          size = RefusePlain(area, RSP_WAKE_RELAY, "WAKE RELAY", peer);
           close_after = true;
           break;
         }

@@ -148,7 +148,7 @@ TEST(PowerOff, CountdownAndShutdownRequests) {
   StartInSessionCall = [](uint32_t id, const char* command_line, platform::UserStart* how) {
     const FakeSession& s =
         *std::find_if(sessions->begin(), sessions->end(), [id](auto& f) { return f.id == id; });
-    *how = {id, s.failed, s.error};
+    *how = {s.failed, s.error};
     if (s.failed) return platform::Process();
     platform::Process p = platform::Process::Start(s.program ? s.program : command_line);
     if (s.ended) p.Wait(30000);

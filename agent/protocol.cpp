@@ -98,6 +98,12 @@ uint32_t BuildWakeRelayRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], const uint8_t 
   return AGENT_RELAY_MESSAGE_SIZE;
 }
 
+void BuildSignedData(const uint8_t (&nonce)[AGENT_NONCE_SIZE], const uint8_t* request,
+                     uint8_t (&data)[AGENT_SIGNED_DATA_SIZE]) {
+  std::memcpy(data, nonce, AGENT_NONCE_SIZE);
+  std::memcpy(data + AGENT_NONCE_SIZE, request, AGENT_BLOCK_SIZE);
+}
+
 void BuildMagicPacket(const uint8_t mac[6], uint8_t packet[kMagicPacketSize]) {
   std::memset(packet, 0xFF, 6);
   for (size_t i = 0; i < 16; ++i) std::memcpy(packet + 6 + i * 6, mac, 6);

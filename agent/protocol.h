@@ -15,6 +15,8 @@ constexpr uint32_t AGENT_BLOCK_SIZE = 48;  // one receive, one response area
 constexpr uint32_t AGENT_NONCE_SIZE = 32;
 constexpr uint32_t AGENT_CHALLENGE_MESSAGE_SIZE = 72;
 constexpr uint32_t AGENT_SIGNED_MESSAGE_SIZE = 112;
+// What the signature covers: the nonce, then request bytes 0..47 as sent.
+constexpr uint32_t AGENT_SIGNED_DATA_SIZE = AGENT_NONCE_SIZE + AGENT_BLOCK_SIZE;
 
 // Field offsets in the head.
 enum : uint32_t {
@@ -99,6 +101,11 @@ uint32_t BuildWakeRelayRequest(uint8_t (&area)[AGENT_BLOCK_SIZE], const uint8_t 
 // code-specific bytes 40..47 as given; the signature follows them.
 void BuildSignedHead(uint8_t (&area)[AGENT_BLOCK_SIZE], uint32_t command,
                      const uint8_t (&data)[AGENT_BLOCK_SIZE - AGENT_MESSAGE_SIZE]);
+
+// The bytes a signed request's signature covers, for the manager that signs
+// and the agent that verifies alike.
+void BuildSignedData(const uint8_t (&nonce)[AGENT_NONCE_SIZE], const uint8_t* request,
+                     uint8_t (&data)[AGENT_SIGNED_DATA_SIZE]);
 
 // Wake-on-LAN: six bytes of 0xFF, then the MAC sixteen times, by UDP to the
 // discard port by custom.

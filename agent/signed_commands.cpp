@@ -7,13 +7,6 @@
 #include "agent/agent_trace.h"
 #include "platform/crypto.h"
 
-namespace {
-
-// The signed message: the nonce, then request bytes 0..47 as sent.
-constexpr size_t kMessageSize = AGENT_NONCE_SIZE + AGENT_BLOCK_SIZE;
-
-}  // namespace
-
 bool SignedCommandsRequired(const ManagerKeys& keys) { return keys.state != ManagerKeys::kNone; }
 
 uint32_t IssueChallenge(ChallengeState* state, uint64_t now_ms,
@@ -33,9 +26,8 @@ SignedCheck CheckSignedRequest(ChallengeState* state, const ManagerKeys& keys,
   if (!held) return {SignedVerdict::kNoChallenge, 0};
   if (now_ms - state->issued_ms >= kChallengeLifeMs) return {SignedVerdict::kExpired, 0};
   if (keys.state != ManagerKeys::kKeys) return {SignedVerdict::kBadKey, 0};
-  uint8_t message[kMessageSize];
-  std::memcpy(message, state->nonce, AGENT_NONCE_SIZE);
-  std::memcpy(message + AGENT_NONCE_SIZE, request, AGENT_BLOCK_SIZE);
+  uint8_t message[AGENT_SIGNED_DATA_SIZE];
+  BuildSignedData(state->nonce, request, message);
   for (int i = 0; i < keys.count; ++i) {
     if (keys.imported[i].Verify(message, sizeof message, request + OFS_SIGNATURE)) {
       return {SignedVerdict::kAccepted, i + 1};

@@ -29,10 +29,9 @@ struct SessionList {
 // XP, Linux), whose programs can only start the plain way.
 bool ListSessions(SessionList* list);
 
-// How far a start in a user's session came: the session it looked at, and
-// the call that failed ("WTSQueryUserToken", ...) with its code.
+// How far a start in a user's session came: the call that failed
+// ("WTSQueryUserToken", ...) with its code.
 struct UserStart {
-  uint32_t session = kNoSession;
   const char* failed_call = nullptr;
   uint32_t error = 0;
 };
@@ -60,7 +59,7 @@ class Process {
   // Starts the command line as the user of the session, on that user's
   // desktop "winsta0\\default" with the user's environment, so that a
   // service's child can be seen. Not valid when the system has no session
-  // calls (how->session is then kNoSession) or a step failed (how tells
+  // calls (how->failed_call is then null) or a step failed (how tells
   // which). Linux has no such session.
   static Process StartInSession(uint32_t session, const char* command_line, UserStart* how);
 

@@ -68,9 +68,8 @@ std::string PublicKeyText(const ManagerKeyPair& key) {
 bool SignRequest(const ManagerKeyPair& key, const uint8_t (&nonce)[AGENT_NONCE_SIZE],
                  const uint8_t (&head)[AGENT_BLOCK_SIZE],
                  uint8_t (&request)[AGENT_SIGNED_MESSAGE_SIZE]) {
-  uint8_t message[AGENT_NONCE_SIZE + AGENT_BLOCK_SIZE];
-  std::memcpy(message, nonce, sizeof nonce);
-  std::memcpy(message + sizeof nonce, head, sizeof head);
+  uint8_t message[AGENT_SIGNED_DATA_SIZE];
+  BuildSignedData(nonce, head, message);
   std::memcpy(request, head, sizeof head);
   return platform::SignEcdsaSha256(key.private_key, key.public_key, message, sizeof message,
                                    request + OFS_SIGNATURE);

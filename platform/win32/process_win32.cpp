@@ -100,7 +100,6 @@ Process Process::StartInSession(uint32_t session, const char* command_line, User
   *how = UserStart{};
   const SessionCalls& calls = Calls();
   if (!calls.all() || session == kNoSession) return Process();
-  how->session = session;
   const auto failed = [how](const char* call) {
     how->failed_call = call;
     how->error = GetLastError();
