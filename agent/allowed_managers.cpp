@@ -5,18 +5,12 @@
 
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
-#include "platform/settings.h"
+#include "agent/setting_list.h"
 
 namespace {
 
-// Read far beyond the limit, so that a longer value is seen and refused
-// rather than taken for an absent one (ReadSetting fails on both alike).
-constexpr uint32_t kReadBytes = 1u << 20;
-
 // Written by start-up before the first accept thread starts, then only read.
 AllowedList g_allowed;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Decimal 0..limit, 1 to 3 digits, no leading zero; advances *p.
 bool ParseNumber(const char** p, const char* end, unsigned limit, unsigned* value) {
@@ -70,31 +64,13 @@ bool ParseAllowedManagers(const char* text, AllowedList* out, char* first_bad,
   out->count = 0;
   if (first_bad_size > 0) first_bad[0] = '\0';
   if (!out->restricted) return true;
-  for (const char* field = text;; ++field) {
-    const char* end = field + std::strcspn(field, ",");
-    const char* b = field;
-    const char* e = end;
-    while (b < e && IsBlank(*b)) ++b;
-    while (e > b && IsBlank(e[-1])) --e;
-    ManagerNetwork entry;
-    // Past the limit the entry is refused even when it reads well: a value
-    // cut short would be a different list.
-    if (static_cast<size_t>(end - text) > kAllowedManagersMaxBytes || !ParseEntry(b, e, &entry)) {
-      if (first_bad_size > 0) {
-        const size_t n = static_cast<size_t>(e - b) < first_bad_size - 1
-                             ? static_cast<size_t>(e - b)
-                             : first_bad_size - 1;
-        std::memcpy(first_bad, b, n);
-        first_bad[n] = '\0';
-      }
-      out->count = 0;
-      return false;
-    }
-    // Cannot overflow: the byte limit bounds the number of entries.
-    out->entries[out->count++] = entry;
-    if (*end == '\0') return true;
-    field = end;
-  }
+  // Cannot overflow: the byte limit bounds the number of entries.
+  const auto take = [out](const char* b, const char* e) {
+    return ParseEntry(b, e, &out->entries[out->count]) && ++out->count > 0;
+  };
+  if (ForEachListEntry(text, kAllowedManagersMaxBytes, take, first_bad, first_bad_size)) return true;
+  out->count = 0;
+  return false;
 }
 
 bool ListAllows(const AllowedList& list, uint32_t address_network_order) {
@@ -107,18 +83,13 @@ bool ListAllows(const AllowedList& list, uint32_t address_network_order) {
 }
 
 void LoadAllowedManagers() {
-  std::vector<char> value(kReadBytes);
-  const platform::SettingRead read =
-      platform::ReadSettingChecked(AGENT_KEY, "AllowedManagers", value.data(), kReadBytes);
-  // Even a value too long to read at all refuses everyone, rather than
-  // passing for an absent one.
-  if (read == platform::SettingRead::kTooLong) {
+  std::vector<char> value;
+  // Even a value too long to read at all refuses everyone.
+  if (!ReadListSetting("AllowedManagers", kAllowedManagersMaxBytes, &value)) {
     g_allowed = AllowedList{};
     g_allowed.restricted = true;
-    Trace("Error AllowedManagers : over %u bytes", static_cast<unsigned>(kAllowedManagersMaxBytes));
     return;
   }
-  if (read == platform::SettingRead::kMissing) value[0] = '\0';
   char bad[32];
   if (!ParseAllowedManagers(value.data(), &g_allowed, bad, sizeof bad)) {
     Trace("Error AllowedManagers : \"%s\"", bad);

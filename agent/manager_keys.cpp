@@ -1,31 +1,17 @@
 #include "agent/manager_keys.h"
 
-#include <cstring>
+#include <string>
 #include <vector>
 
 #include "agent/agent_state.h"
 #include "agent/agent_trace.h"
 #include "agent/key_text.h"
-#include "platform/settings.h"
+#include "agent/setting_list.h"
 
 namespace {
 
-// Read far beyond the limit, so that a longer value is seen and refused
-// rather than taken for an absent one.
-constexpr uint32_t kReadBytes = 1u << 20;
-
 // Written by start-up before the first accept thread starts, then only read.
 ManagerKeys g_keys;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-void CopyBad(const char* b, const char* e, char* first_bad, size_t first_bad_size) {
-  if (first_bad_size == 0) return;
-  const size_t n = static_cast<size_t>(e - b) < first_bad_size - 1 ? static_cast<size_t>(e - b)
-                                                                   : first_bad_size - 1;
-  std::memcpy(first_bad, b, n);
-  first_bad[n] = '\0';
-}
 
 }  // namespace
 
@@ -35,25 +21,16 @@ bool ParseManagerKeys(const char* text, ManagerKeys* out, char* first_bad, size_
   for (platform::EcPublicKey& key : out->imported) key = platform::EcPublicKey();
   if (first_bad_size > 0) first_bad[0] = '\0';
   if (out->state == ManagerKeys::kNone) return true;
-  for (const char* field = text;; ++field) {
-    const char* end = field + std::strcspn(field, ",");
-    const char* b = field;
-    const char* e = end;
-    while (b < e && IsBlank(*b)) ++b;
-    while (e > b && IsBlank(e[-1])) --e;
-    // Past the limit, or past eight keys, the entry is refused even when it
-    // reads well: a value cut short would be a different list.
-    if (static_cast<size_t>(end - text) > kManagerKeyMaxBytes || out->count == kManagerKeysMax ||
-        !ParsePublicKeyText(b, static_cast<size_t>(e - b), out->keys[out->count])) {
-      CopyBad(b, e, first_bad, first_bad_size);
-      out->count = 0;
-      out->state = ManagerKeys::kBroken;
-      return false;
-    }
-    ++out->count;
-    if (*end == '\0') return true;
-    field = end;
-  }
+  // A ninth key is refused even when it reads well.
+  const auto take = [out](const char* b, const char* e) {
+    return out->count < kManagerKeysMax &&
+           ParsePublicKeyText(b, static_cast<size_t>(e - b), out->keys[out->count]) &&
+           ++out->count > 0;
+  };
+  if (ForEachListEntry(text, kManagerKeyMaxBytes, take, first_bad, first_bad_size)) return true;
+  out->count = 0;
+  out->state = ManagerKeys::kBroken;
+  return false;
 }
 
 bool ImportManagerKeys(ManagerKeys* keys, int* first_bad) {
@@ -70,16 +47,12 @@ bool ImportManagerKeys(ManagerKeys* keys, int* first_bad) {
 }
 
 void LoadManagerKeys() {
-  std::vector<char> value(kReadBytes);
-  const platform::SettingRead read =
-      platform::ReadSettingChecked(AGENT_KEY, "ManagerKey", value.data(), kReadBytes);
+  std::vector<char> value;
   g_keys = ManagerKeys{};
-  if (read == platform::SettingRead::kTooLong) {
+  if (!ReadListSetting("ManagerKey", kManagerKeyMaxBytes, &value)) {
     g_keys.state = ManagerKeys::kBroken;
-    Trace("Error ManagerKey : over %u bytes", static_cast<unsigned>(kManagerKeyMaxBytes));
     return;
   }
-  if (read == platform::SettingRead::kMissing) value[0] = '\0';
   // A record holds 56 bytes; the start of the entry names it well enough.
   char bad[40];
   if (!ParseManagerKeys(value.data(), &g_keys, bad, sizeof bad)) {
