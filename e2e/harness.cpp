@@ -151,7 +151,12 @@ std::vector<std::string> WinePrefix::Env() const {
 
 bool WinePrefix::Start() {
   const std::string script = source_dir_ + "/scripts/wine-prefix";
-  if (Run({script, "create", dir_}, 300000, Env()).exit_code != 0) return false;
+  const RunResult made = Run({script, "create", dir_}, 300000, Env());
+  if (made.exit_code != 0) {
+    std::fprintf(stderr, "wine-prefix create %s: exit code %d\n%s", dir_.c_str(), made.exit_code,
+                 made.out.c_str());
+    return false;
+  }
   Stop();  // a wineserver of an earlier run that ended without stopping it
   started_ = Run({script, "start", dir_}, 120000, Env()).exit_code == 0;
   // The watchdog reads end-of-file once this process is gone, however it
